@@ -1,0 +1,30 @@
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "backup/RunObserver.h"
+#include "backup/TEstad.h"
+
+// The go flag mirrors the down state of CopiarBt: true = go on, false = stop after the
+// file in progress. `abandon` is raised only when the program closes during a run: the
+// copy in flight is then given up at its next buffer.
+struct RunControl {
+  std::atomic<bool> go{false};
+  std::atomic<bool> abandon{false};
+};
+
+// Everything a task of a run works with.
+struct RunContext {
+  TEstad& estado;
+  RunObserver& observer;
+  RunControl& control;
+  std::string dirDestino;  // ends in "/"
+  int failures = 0;        // files (or mail tasks) that failed; worker thread only
+
+  bool goOn() const { return control.go.load(std::memory_order_relaxed); }
+  // Appends a line to the log; a log that cannot take it never stops the run.
+  void log(const std::string& line) noexcept;
+  // Logs "ERROR - <path>: <reason>" and counts the failure.
+  void fail(const std::string& path, const std::exception& error) noexcept;
+};
