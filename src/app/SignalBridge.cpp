@@ -28,7 +28,7 @@ SignalBridge::SignalBridge(std::function<void()> callback, QObject* parent)
     received_ = true;
     if (onSignal_) onSignal_();
   });
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_handler = onSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;

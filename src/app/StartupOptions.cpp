@@ -24,4 +24,6 @@ StartupOptions StartupOptions::fromArguments(const std::vector<std::string>& arg
   return options;
 }
 
-bool hasDisplay() { return isSet("DISPLAY") || isSet("WAYLAND_DISPLAY"); }
+bool hasDisplay() {
+  return isSet("DISPLAY") || isSet("WAYLAND_DISPLAY");
+}

@@ -34,7 +34,9 @@ QString fromBytes(const std::string& text) {
   return QFile::decodeName(QByteArray::fromStdString(text));
 }
 
-QString fromUtf8(const char* text) { return QString::fromUtf8(text); }
+QString fromUtf8(const char* text) {
+  return QString::fromUtf8(text);
+}
 
 }  // namespace
 
@@ -142,8 +144,7 @@ void TForm1::buildLayout() {
   const Tool tools[] = {
       {"AnyadirBt", "Añadir Carpeta", QStyle::SP_FileDialogNewFolder, &TForm1::AnyadirBtClick},
       {"BorrarBt", "Eliminar Carpeta", QStyle::SP_TrashIcon, &TForm1::BorrarBtClick},
-      {"ToolButton1", "Seleccionar Todos", QStyle::SP_DialogApplyButton,
-       &TForm1::ToolButton1Click},
+      {"ToolButton1", "Seleccionar Todos", QStyle::SP_DialogApplyButton, &TForm1::ToolButton1Click},
       {"ToolButton2", "Seleccionar Ninguno", QStyle::SP_DialogCancelButton,
        &TForm1::ToolButton2Click},
   };
@@ -152,7 +153,8 @@ void TForm1::buildLayout() {
     action->setObjectName(QString::fromLatin1(tool.name));
     action->setToolTip(fromUtf8(tool.hint));
     auto handler = tool.handler;
-    connect(action, &QAction::triggered, this, [this, handler] { guarded([=, this] { (this->*handler)(); }); });
+    connect(action, &QAction::triggered, this,
+            [this, handler] { guarded([=, this] { (this->*handler)(); }); });
   }
   listRow->addWidget(toolBar);
   panel3Column->addLayout(listRow);
@@ -177,14 +179,12 @@ void TForm1::buildLayout() {
   auto* bar = new QStatusBar(this);
   bar->setObjectName(QStringLiteral("StatusBar1"));
   bar->setSizeGripEnabled(true);
-  const char* captions[] = {"Actualizados: ", "", "Copiados: ", "", "Revisados: ", "",
-                            " 0:00:00"};
+  const char* captions[] = {"Actualizados: ", "", "Copiados: ", "", "Revisados: ", "", " 0:00:00"};
   const int widths[] = {75, 50, 75, 50, 75, 50, 0};
   for (int i = 0; i < 7; ++i) {
     auto* panel = new QLabel(fromUtf8(captions[i]), bar);
     panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-    panel->setAlignment((i % 2 == 0 && i < 6 ? Qt::AlignRight : Qt::AlignLeft) |
-                        Qt::AlignVCenter);
+    panel->setAlignment((i % 2 == 0 && i < 6 ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
     if (widths[i] > 0) panel->setFixedWidth(widths[i]);
     bar->addWidget(panel, widths[i] > 0 ? 0 : 1);
     statusPanels_.push_back(panel);
@@ -208,7 +208,8 @@ void TForm1::buildMenu() {
       action->setShortcut(shortcut);
       action->setShortcutContext(Qt::WindowShortcut);
     }
-    connect(action, &QAction::triggered, this, [this, handler] { guarded([=, this] { (this->*handler)(); }); });
+    connect(action, &QAction::triggered, this,
+            [this, handler] { guarded([=, this] { (this->*handler)(); }); });
     return action;
   };
   QMenu* archivo = menu->addMenu(fromUtf8("&Archivo"));
@@ -239,8 +240,7 @@ void TForm1::buildMenu() {
 void TForm1::FormCreate() {
   setWindowTitle(fromUtf8(kCaption));
   try {
-    applyLoadedSettings(
-        CargarTareas(deps_.iniPath, checkList_, RutasTareas, deps_.systemFolders));
+    applyLoadedSettings(CargarTareas(deps_.iniPath, checkList_, RutasTareas, deps_.systemFolders));
   } catch (const std::exception& error) {
     // Start-up goes on with an empty list; "-hide" is not applied then.
     deps_.prompts->error(error.what());
@@ -339,7 +339,8 @@ void TForm1::CopiarBtClick() {
   const RunSnapshot snapshot = takeSnapshot();
   Sincronizador.start([this, snapshot] {
     workerResult_ = Resguarda(snapshot, Estado, display_, control_, deps_.mailTask);
-    QMetaObject::invokeMethod(this, [this] { onRunEnded(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { onRunEnded(); }, Qt::QueuedConnection);
   });
 }
 
@@ -432,7 +433,9 @@ void TForm1::GuardarCopiadeSeguridaden1Click() {
   setWindowTitle(fromBytes(captionFor(DirDestino)));
 }
 
-void TForm1::Salir1Click() { close(); }
+void TForm1::Salir1Click() {
+  close();
+}
 
 bool TForm1::FormCloseQuery() {
   try {
@@ -468,4 +471,5 @@ void TForm1::closeEvent(QCloseEvent* event) {
   Timer1->stop();
   displayTimer_.stop();
   event->accept();
+  Q_EMIT closed();
 }

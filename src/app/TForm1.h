@@ -40,8 +40,7 @@ struct FormDependencies {
 class TForm1 : public QMainWindow {
   Q_OBJECT
  public:
-  TForm1(const StartupOptions& options, FormDependencies dependencies,
-         QWidget* parent = nullptr);
+  TForm1(const StartupOptions& options, FormDependencies dependencies, QWidget* parent = nullptr);
   ~TForm1() override;
 
   // Command handlers.
@@ -71,6 +70,10 @@ class TForm1 : public QMainWindow {
   bool settingsUnwritable() const { return settingsUnwritable_; }
   // Applies what the worker reported so far (the window does this on its own every 50 ms).
   void flushRunDisplay();
+
+ Q_SIGNALS:
+  // The window has accepted its close: the program ends, shown or not.
+  void closed();
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -7,7 +7,9 @@ namespace {
 constexpr int kBytesRole = Qt::UserRole + 1;
 }
 
-void WidgetCheckList::clear() { list_->clear(); }
+void WidgetCheckList::clear() {
+  list_->clear();
+}
 
 void WidgetCheckList::append(const std::string& text) {
   auto* item = new QListWidgetItem(QFile::decodeName(QByteArray::fromStdString(text)), list_);
@@ -16,7 +18,9 @@ void WidgetCheckList::append(const std::string& text) {
   item->setCheckState(Qt::Unchecked);
 }
 
-int WidgetCheckList::count() const { return list_->count(); }
+int WidgetCheckList::count() const {
+  return list_->count();
+}
 
 std::string WidgetCheckList::text(int row) const {
   return list_->item(row)->data(kBytesRole).toByteArray().toStdString();

@@ -4,4 +4,6 @@ std::vector<TaskRow> readSystemFolders() {
   return {{kMailTaskText, kMailTaskText, false}};
 }
 
-MailTask mailExportTask() { return {}; }
+MailTask mailExportTask() {
+  return {};
+}

@@ -13,6 +13,17 @@
 #include "app/Wiring.h"
 #include "dialogs/MessagePrompts.h"
 
+namespace {
+
+// Without a display, the program's output is its summary line and its own messages: the
+// toolkit's notes about the offscreen platform are of no use to a cron job.
+void quietMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type == QtCriticalMsg || type == QtFatalMsg)
+    std::fprintf(stderr, "resguarda: %s\n", message.toLocal8Bit().constData());
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   const StartupOptions options = StartupOptions::fromArguments(arguments);
@@ -27,6 +38,7 @@ int main(int argc, char** argv) {
     }
     // Unattended from cron or a service: no display is needed at all.
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(quietMessages);
   }
 
   QApplication app(argc, argv);
@@ -48,6 +60,8 @@ int main(int argc, char** argv) {
 
   TForm1 form(options, std::move(dependencies));
   if (auto* messages = dynamic_cast<MessagePrompts*>(prompts.get())) messages->setParent(&form);
+  // A hidden window does not end the program by closing; its close signal does.
+  QObject::connect(&form, &TForm1::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
   SignalBridge signals([&form] { form.close(); });
 
   if (options.CerrarAlTerminar) {

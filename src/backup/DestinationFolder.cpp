@@ -8,7 +8,7 @@
 namespace {
 
 bool isFolder(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -37,7 +37,8 @@ bool isMountPointPlace(const std::string& folder) {
   if (parts.size() > 3) return false;
   // /media/<name>/x: <name> is a user's folder of mount points, unless it is itself the
   // mount point of a disk (as some systems mount them directly under /media).
-  struct stat media{}, parent{};
+  struct stat media {
+  }, parent{};
   const std::string parentPath = "/media/" + parts[1];
   if (::stat("/media", &media) != 0 || ::stat(parentPath.c_str(), &parent) != 0) return true;
   return media.st_dev == parent.st_dev;

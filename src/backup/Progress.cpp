@@ -5,7 +5,9 @@
 #include "backup/RunTexts.h"
 #include "backup/TEstad.h"
 
-std::string counterPanelText(int32_t value) { return " " + std::to_string(value); }
+std::string counterPanelText(int32_t value) {
+  return " " + std::to_string(value);
+}
 
 std::string formatElapsed(std::chrono::milliseconds elapsed) {
   using namespace std::chrono;
@@ -22,8 +24,7 @@ ProgressTexts DoProgress(const TEstad& estado, std::chrono::system_clock::time_p
   const auto elapsed =
       std::chrono::duration_cast<std::chrono::milliseconds>(now - estado.InicioCopia());
   return {counterPanelText(estado.Actualizados), counterPanelText(estado.Copiados),
-          counterPanelText(estado.Revisados), " " + formatElapsed(elapsed),
-          estado.TextoEstado()};
+          counterPanelText(estado.Revisados), " " + formatElapsed(elapsed), estado.TextoEstado()};
 }
 
 bool closesAfterTick(bool cerrarAlTerminar, const std::string& label1) {

@@ -2,7 +2,9 @@
 
 #include "platform/ThreadPriority.h"
 
-TSincronizador::~TSincronizador() { join(); }
+TSincronizador::~TSincronizador() {
+  join();
+}
 
 bool TSincronizador::start(std::function<void()> body) {
   if (running_) return false;

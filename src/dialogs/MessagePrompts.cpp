@@ -8,7 +8,9 @@
 
 namespace {
 
-QString toQt(const std::string& text) { return QString::fromUtf8(text.c_str()); }
+QString toQt(const std::string& text) {
+  return QString::fromUtf8(text.c_str());
+}
 
 void printLine(const std::string& text) {
   std::fprintf(stderr, "resguarda: %s\n", text.c_str());
@@ -51,7 +53,15 @@ void MessagePrompts::error(const std::string& text) {
   box.exec();
 }
 
-bool StderrPrompts::pickFolder(std::string&, const std::string&) { return false; }
-void StderrPrompts::warning(const std::string& text) { printLine(text); }
-bool StderrPrompts::question(const std::string&) { return false; }
-void StderrPrompts::error(const std::string& text) { printLine(errorBoxText(text)); }
+bool StderrPrompts::pickFolder(std::string&, const std::string&) {
+  return false;
+}
+void StderrPrompts::warning(const std::string& text) {
+  printLine(text);
+}
+bool StderrPrompts::question(const std::string&) {
+  return false;
+}
+void StderrPrompts::error(const std::string& text) {
+  printLine(errorBoxText(text));
+}
