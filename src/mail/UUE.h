@@ -31,7 +31,7 @@ class TUUProcessor {
 
   // Fires OnBeginDecode, decodes by Method, fires OnEndDecode. An error from a stream
   // propagates and OnEndDecode is then not fired. Throws std::logic_error when a stream is
-  // missing. Afterwards the input's position is just past the last line read (at most its
-  // size).
+  // missing. Afterwards the input's position is just past the last line read, never past
+  // its end (a position already past the end stays where it was).
   void Decode();
 };
