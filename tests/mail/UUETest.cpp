@@ -280,6 +280,31 @@ TEST(UUE, DecodesFileToFile) {
   EXPECT_EQ(TempTree::read(outPath), data);
 }
 
+TEST(UUE, ReadErrorPropagatesAndSkipsTheEndEvent) {
+  TempTree tree;
+  // A folder has a size but cannot be read: pread fails with EISDIR.
+  const std::string folder = tree.mkdir("folder");
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0);
+  FdInputStream in(fd, folder);
+  std::string result;
+  StringOutputStream out(result);
+  TUUProcessor processor;
+  processor.InputStream = &in;
+  processor.OutputStream = &out;
+  bool ended = false;
+  processor.OnEndDecode = [&](TUUProcessor&) { ended = true; };
+  if (in.size() == 0) GTEST_SKIP() << "this file system gives folders no size";
+  try {
+    processor.Decode();
+    ADD_FAILURE() << "reading a folder succeeded";
+  } catch (const ResguardaError& e) {
+    EXPECT_EQ(e.path(), folder);
+  }
+  EXPECT_FALSE(ended);
+  ::close(fd);
+}
+
 TEST(UUE, MissingStreamIsAProgrammingError) {
   TUUProcessor processor;
   bool began = false;
