@@ -97,6 +97,7 @@ const DecodeCase kDecodeCases[] = {
     {"UUSeveralLines", uuCode, "#04)#\r\n#04)#\r\n", "ABCABC"},
     {"UUZeroCountDropsNextLine", uuCode, "!04)#\r\n```\r\nend\r\n!04)#\r\n", "AA"},
     {"UUShortZeroLineIgnored", uuCode, "`\r\n!04)#\r\n", "A"},
+    {"UUTwoCharacterLineIgnored", uuCode, "!0\r\n!04)#\r\n", "A"},
     {"UUBlankAndBacktickBothZero", uuCode, "#04) \r\n", "AB@"},
     // Characters missing at the end of a short line count as blanks.
     {"UUShortLine", uuCode, "#04\r\n", std::string("A@\0", 3)},
