@@ -151,8 +151,9 @@ void IniFile::setValue(std::string_view section, std::string_view key, std::stri
 }
 
 void IniFile::eraseSection(std::string_view section) {
+  // Every section of that name goes: a second copy left behind would be read back instead.
   size_t header, end;
-  if (findSection(section, header, end))
+  while (findSection(section, header, end))
     lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(header),
                  lines_.begin() + static_cast<std::ptrdiff_t>(end));
 }

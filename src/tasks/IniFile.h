@@ -27,7 +27,7 @@ class IniFile {
   // Replaces the value of an existing key in place, or adds the key at the end of its
   // section, or adds the section at the end of the file.
   void setValue(std::string_view section, std::string_view key, std::string_view value);
-  // Removes a section with all its lines.
+  // Removes a section with all its lines (every section of that name).
   void eraseSection(std::string_view section);
 
   std::string text() const;

@@ -35,6 +35,13 @@ TEST(IniFile, UpdatesKeepEveryOtherLine) {
             "nueva=2\n[Despues]\nx=y\n[TAREAS]\n0=0 /b\n1=1 /c\n");
 }
 
+TEST(IniFile, ErasingASectionRemovesEveryCopyOfIt) {
+  IniFile ini = IniFile::parse("[TAREAS]\n0=1 /a\n[X]\nk=v\n[tareas]\n0=1 /old\n1=1 /b\n");
+  ini.eraseSection("TAREAS");
+  ini.setValue("TAREAS", "0", "1 /new");
+  EXPECT_EQ(ini.text(), "[X]\nk=v\n[TAREAS]\n0=1 /new\n");
+}
+
 TEST(IniFile, KeepsCrLfLineEndsOfAnExistingFile) {
   IniFile ini = IniFile::parse("[A]\r\nk=v\r\n");
   ini.setValue("A", "k", "w");
