@@ -225,8 +225,24 @@ std::optional<std::uint32_t> parseTypeNumber(std::string_view& rest) {
   return value;
 }
 
-// Lines of the file. A value line whose text ends in "\" goes on to the next line (the way
-// long hex data is written), and so on; the result spans all of them.
+// "name"=hex:... or @=hex(2):...
+bool isHexValue(std::string_view line) {
+  if (line.starts_with('@')) {
+    line.remove_prefix(1);
+  } else if (line.starts_with('"')) {
+    const std::size_t close = findClosing(line, 1, '"');
+    if (close == std::string_view::npos) return false;
+    line.remove_prefix(close + 1);
+  } else {
+    return false;
+  }
+  line = trimLeft(line);
+  if (!line.starts_with('=')) return false;
+  return trimLeft(line.substr(1)).starts_with("hex");
+}
+
+// Lines of the file. A hex value whose line ends in "\" goes on to the next line (the way
+// long data is written), and so on; the result spans all of them.
 class LineReader {
  public:
   explicit LineReader(std::string_view bytes, std::size_t pos = 0) : bytes_(bytes), pos_(pos) {}
@@ -235,10 +251,9 @@ class LineReader {
     if (pos_ >= bytes_.size()) return false;
     begin = pos_;
     std::size_t end = physicalEnd();
-    std::string_view first = trimLeft(bytes_.substr(begin, end - begin));
-    const bool value = !first.empty() && (first.front() == '"' || first.front() == '@');
+    const bool hex = isHexValue(trimLeft(bytes_.substr(begin, end - begin)));
     std::size_t lastBegin = begin;
-    while (value && pos_ < bytes_.size()) {
+    while (hex && pos_ < bytes_.size()) {
       // Only the newest line is looked at, so a long run of lines costs linear time.
       const std::string_view last = trimRight(bytes_.substr(lastBegin, end - lastBegin));
       if (last.empty() || last.back() != '\\') break;
