@@ -100,7 +100,9 @@ std::optional<std::string> expandEnvironmentStrings(std::string_view text,
   return out;
 }
 
-std::string currentLoginName() {
+namespace {
+
+std::string lookUpLoginName() {
   long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
   std::string buffer(size > 0 ? static_cast<std::size_t>(size) : 16384, '\0');
   passwd entry{};
@@ -114,4 +116,12 @@ std::string currentLoginName() {
     if (value && *value) return value;
   }
   return {};
+}
+
+}  // namespace
+
+std::string currentLoginName() {
+  // Asked for on every store folder lookup; the password database need not be read each time.
+  static const std::string login = lookUpLoginName();
+  return login;
 }

@@ -1,10 +1,10 @@
 #include "platform/UserFolders.h"
 
 #include <cstdlib>
-#include <fstream>
 #include <optional>
 #include <string_view>
 
+#include "platform/ReadWholeFile.h"
 #include "platform/WinePaths.h"
 
 namespace {
@@ -64,18 +64,25 @@ std::optional<std::string> parseLine(std::string_view line, std::string_view key
   return std::nullopt;
 }
 
-std::optional<std::string> readFolder(const std::string& file, std::string_view key,
-                                      const std::string& home) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::optional<std::string> found;
-  std::string line;
-  std::size_t total = 0;
-  while (std::getline(in, line)) {
-    total += line.size() + 1;
-    if (total > kMaxFileBytes) break;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (std::optional<std::string> value = parseLine(line, key, home)) found = std::move(value);
+struct DirsFile {
+  std::optional<std::string> documents;
+  std::optional<std::string> desktop;
+};
+
+DirsFile readDirsFile(const std::string& file, const std::string& home) {
+  DirsFile found;
+  const std::optional<std::string> text = readWholeFile(file, kMaxFileBytes);
+  if (!text) return found;
+  std::size_t begin = 0;
+  while (begin < text->size()) {
+    std::size_t end = text->find('\n', begin);
+    if (end == std::string::npos) end = text->size();
+    std::string_view line(text->data() + begin, end - begin);
+    begin = end + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    // As in the shell, a later assignment wins.
+    if (auto value = parseLine(line, "XDG_DOCUMENTS_DIR", home)) found.documents = value;
+    if (auto value = parseLine(line, "XDG_DESKTOP_DIR", home)) found.desktop = value;
   }
   return found;
 }
@@ -95,11 +102,10 @@ std::string environmentValue(const char* name) {
 UserFolders UserFolders::load(const std::string& home, const std::string& xdgConfigHome,
                               const std::string& xdgDataHome) {
   const std::string dirsFile = xdgBase(xdgConfigHome, home, ".config") + "/user-dirs.dirs";
+  const DirsFile dirs = readDirsFile(dirsFile, home);
   UserFolders folders;
-  folders.personal =
-      readFolder(dirsFile, "XDG_DOCUMENTS_DIR", home).value_or(joinHome(home, "Documents"));
-  folders.desktop =
-      readFolder(dirsFile, "XDG_DESKTOP_DIR", home).value_or(joinHome(home, "Desktop"));
+  folders.personal = dirs.documents.value_or(joinHome(home, "Documents"));
+  folders.desktop = dirs.desktop.value_or(joinHome(home, "Desktop"));
   folders.appData = xdgBase(xdgDataHome, home, ".local/share");
   return folders;
 }

@@ -1,13 +1,9 @@
 #include "platform/WineRegistry.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 
 #include "platform/Errors.h"
+#include "platform/ReadWholeFile.h"
 
 namespace {
 
@@ -296,36 +292,9 @@ std::optional<std::string> normaliseRequest(std::string_view keyPath) {
 }  // namespace
 
 WineRegistry WineRegistry::fromFile(const std::string& path) {
-  WineRegistry registry;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return registry;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-      static_cast<std::uint64_t>(st.st_size) > kMaxHiveBytes) {
-    ::close(fd);
-    return registry;
-  }
-  std::string bytes;
-  bytes.resize(static_cast<std::size_t>(st.st_size));
-  std::size_t done = 0;
-  // Read to the end even if the file grew or shrank since fstat, never past the cap.
-  for (;;) {
-    if (done == bytes.size()) {
-      if (bytes.size() >= kMaxHiveBytes) break;
-      bytes.resize(std::min(kMaxHiveBytes, bytes.size() + 65536));
-    }
-    const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      ::close(fd);
-      return registry;
-    }
-    if (got == 0) break;
-    done += static_cast<std::size_t>(got);
-  }
-  ::close(fd);
-  bytes.resize(done);
-  return fromBytes(std::move(bytes));
+  std::optional<std::string> bytes = readWholeFile(path, kMaxHiveBytes);
+  if (!bytes) return WineRegistry();
+  return fromBytes(std::move(*bytes));
 }
 
 WineRegistry WineRegistry::fromBytes(std::string bytes) {

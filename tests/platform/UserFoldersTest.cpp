@@ -1,5 +1,7 @@
 #include "platform/UserFolders.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "support/TempTree.h"
@@ -94,6 +96,12 @@ TEST_F(UserFoldersTest, XdgBaseFolders) {
   const UserFolders relative = UserFolders::load(home(), "config", "data");
   EXPECT_EQ(relative.desktop, home() + "/Ignored");
   EXPECT_EQ(relative.appData, home() + "/.local/share");
+}
+
+TEST_F(UserFoldersTest, AFifoInPlaceOfTheFileIsNotWaitedOn) {
+  tree_.mkdir("home/.config");
+  ASSERT_EQ(::mkfifo(tree_.path("home/.config/user-dirs.dirs").c_str(), 0600), 0);
+  EXPECT_EQ(UserFolders::load(home(), "", "").personal, home() + "/Documents");
 }
 
 TEST(UserFolders, UnknownHomeGuessesNothing) {

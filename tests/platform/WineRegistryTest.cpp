@@ -1,5 +1,8 @@
 #include "platform/WineRegistry.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "platform/Errors.h"
@@ -196,7 +199,13 @@ TEST(WineRegistry, ReadsFromAFile) {
   const std::string path = tree.write("user.reg", kHeader + "[K] 1\n\"v\"=\"from file\"\n");
   EXPECT_EQ(WineRegistry::fromFile(path).readString("K", "v"), "from file");
 
-  for (const std::string& absent : {tree.path("missing.reg"), tree.root()}) {
+  // Neither a FIFO (opening it must not wait for a writer) nor an oversized file is read.
+  const std::string fifo = tree.path("fifo.reg");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string big = tree.write("big.reg", kHeader + "[K] 1\n\"v\"=\"x\"\n");
+  ASSERT_EQ(::truncate(big.c_str(), WineRegistry::kMaxHiveBytes + 1), 0);
+
+  for (const std::string& absent : {tree.path("missing.reg"), tree.root(), fifo, big}) {
     const WineRegistry registry = WineRegistry::fromFile(absent);
     EXPECT_FALSE(registry.hasKey("")) << absent;
     EXPECT_EQ(registry.readString("K", "v"), std::nullopt) << absent;
