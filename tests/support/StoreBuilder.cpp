@@ -106,7 +106,7 @@ uint32_t DbxWriter::writeRecord(const std::vector<uint32_t>& entries, const std:
 }
 
 void DbxWriter::addMessage(const BuiltMessage& message) {
-  const uint32_t textPos = writeText(message.text);
+  const uint32_t textPos = message.withoutText ? 0 : writeText(message.text);
   std::string data;
   std::vector<uint32_t> entries;
   entries.push_back(directEntry(0x80, static_cast<uint32_t>(layout_.records.size() + 1)));

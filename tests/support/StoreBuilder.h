@@ -21,6 +21,7 @@ struct BuiltMessage {
   bool hasReceived = true;
   std::string text;            // stored as is in the text chain
   bool textPosDirect = false;  // entry 0x84 instead of a 4-byte 0x04 value
+  bool withoutText = false;    // no text chain: TextPos 0
 };
 
 struct BuiltFolder {
