@@ -210,25 +210,6 @@ TEST_F(Copier, MissingSourceTouchesNothing) {
   EXPECT_TRUE(TempTree::list(tree.path("out")).empty());
 }
 
-struct MountCase {
-  const char* parent;
-  bool mountParent;
-};
-
-class MountParents : public testing::TestWithParam<MountCase> {};
-
-TEST_P(MountParents, RemovableDiskPlacesAreRecognised) {
-  EXPECT_EQ(isMountParent(GetParam().parent), GetParam().mountParent) << GetParam().parent;
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, MountParents,
-                         testing::Values(MountCase{"/media", true}, MountCase{"/media/ana", true},
-                                         MountCase{"/media//ana/", true},
-                                         MountCase{"/run/media/ana", true}, MountCase{"/mnt", true},
-                                         MountCase{"/mnt/usb", false},
-                                         MountCase{"/media/ana/USB", false},
-                                         MountCase{"/home/media", false}, MountCase{"/", false}));
-
 TEST(FolderChain, CreatesMissingFoldersButNeverAnUnmountedDisk) {
   TempTree tree;
   EXPECT_EQ(createFolderChain(tree.path("a/b/c/")), 0);
