@@ -1,5 +1,7 @@
 #include "backup/FolderChain.h"
 
+#include "backup/DestinationFolder.h"
+
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -7,7 +9,7 @@
 
 namespace {
 
-// Collapses repeated and trailing slashes, so "/media//u/" compares as "/media/u".
+// Collapses repeated and trailing slashes.
 std::string normalised(std::string_view path) {
   std::string out;
   out.reserve(path.size());
@@ -24,7 +26,7 @@ int makeChain(const std::string& path) {
   if (path.empty() || path == "/") return 0;
   const std::size_t slash = path.find_last_of('/');
   const std::string parent = slash == std::string::npos ? "" : path.substr(0, slash ? slash : 1);
-  if (!parent.empty() && isMountParent(parent)) {
+  if (isMountPointPlace(path)) {
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
     return ENOENT;
@@ -43,17 +45,6 @@ int makeChain(const std::string& path) {
 }
 
 }  // namespace
-
-bool isMountParent(const std::string& parent) {
-  const std::string p = normalised(parent);
-  if (p == "/media" || p == "/mnt" || p == "/run/media") return true;
-  for (std::string_view root : {std::string_view("/media/"), std::string_view("/run/media/")}) {
-    if (p.size() > root.size() && p.compare(0, root.size(), root) == 0 &&
-        p.find('/', root.size()) == std::string::npos)
-      return true;
-  }
-  return false;
-}
 
 int createFolderChain(const std::string& folder) {
   std::string path = normalised(folder);
