@@ -7,8 +7,10 @@
 
 // A settings file with the rules of the classic private-profile functions: section and key
 // names match without regard to (ASCII) case, values are read with the blanks around them
-// removed, and updates change only the lines they must, keeping every other section, key,
-// comment and line of the file as it was. The text is handled as bytes.
+// removed (and without the double quotes that may enclose them), and updates change only the
+// lines they must, keeping every other section, key, comment and line of the file as it
+// was. A value written with blanks at its ends is quoted, so it reads back whole. The text
+// is handled as bytes.
 class IniFile {
  public:
   IniFile() = default;
