@@ -355,7 +355,7 @@ std::optional<WineRegistry::Found> WineRegistry::find(std::string_view keyPath,
   if (!loaded_) return std::nullopt;
   const std::optional<std::string> path = normaliseRequest(keyPath);
   if (!path) return std::nullopt;
-  const std::string wanted = valueName == "@" ? std::string() : fold(valueName);
+  const std::string wanted = fold(valueName);
 
   auto range = std::equal_range(
       sections_.begin(), sections_.end(), Section{*path, 0, 0},
