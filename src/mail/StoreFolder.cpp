@@ -66,6 +66,7 @@ std::string oe5_StoreFolder(const WineRegistry& registry, const std::string& pre
 
 std::string oe5_StoreFolder() {
   const std::string prefix = winePrefix();
+  if (prefix.empty()) return {};
   const std::shared_ptr<const WineRegistry> registry = loadHive(wineUserHive(prefix));
   return oe5_StoreFolder(*registry, prefix, Environment::fromProcess());
 }
