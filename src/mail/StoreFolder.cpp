@@ -4,7 +4,6 @@
 
 #include <memory>
 #include <mutex>
-#include <optional>
 
 #include "platform/EnvironmentStrings.h"
 #include "platform/WinePaths.h"
@@ -53,9 +52,7 @@ std::shared_ptr<const WineRegistry> loadHive(const std::string& path) {
 
 std::string oe5_StoreFolder(const WineRegistry& registry, const std::string& prefix,
                             const Environment& environment) {
-  const std::string root =
-      readValue(registry, "\\Software\\Microsoft\\Outlook Express", "Store Root");
-  std::string result = root;
+  std::string result = readValue(registry, "\\Software\\Microsoft\\Outlook Express", "Store Root");
   if (result.empty() && registry.hasKey("\\Identities")) {
     const std::string identity = readValue(registry, "\\Identities", "Default User ID");
     const std::string key =
@@ -69,6 +66,7 @@ std::string oe5_StoreFolder(const WineRegistry& registry, const std::string& pre
 
 std::string oe5_StoreFolder() {
   const std::string prefix = winePrefix();
+  if (prefix.empty()) return {};
   const std::shared_ptr<const WineRegistry> registry = loadHive(wineUserHive(prefix));
   return oe5_StoreFolder(*registry, prefix, Environment::fromProcess());
 }

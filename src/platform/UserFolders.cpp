@@ -101,8 +101,9 @@ std::string environmentValue(const char* name) {
 
 UserFolders UserFolders::load(const std::string& home, const std::string& xdgConfigHome,
                               const std::string& xdgDataHome) {
-  const std::string dirsFile = xdgBase(xdgConfigHome, home, ".config") + "/user-dirs.dirs";
-  const DirsFile dirs = readDirsFile(dirsFile, home);
+  const std::string configHome = xdgBase(xdgConfigHome, home, ".config");
+  const DirsFile dirs =
+      configHome.empty() ? DirsFile{} : readDirsFile(configHome + "/user-dirs.dirs", home);
   UserFolders folders;
   folders.personal = dirs.documents.value_or(joinHome(home, "Documents"));
   folders.desktop = dirs.desktop.value_or(joinHome(home, "Desktop"));

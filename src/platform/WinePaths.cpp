@@ -86,7 +86,9 @@ std::string homeFolder() {
 std::string winePrefix() {
   const std::string prefix = environmentValue("WINEPREFIX");
   if (!prefix.empty()) return withoutTrailingSlashes(prefix);
-  return withoutTrailingSlashes(homeFolder()) + "/.wine";
+  const std::string home = homeFolder();
+  if (home.empty()) return {};
+  return withoutTrailingSlashes(home) + "/.wine";
 }
 
 std::string wineUserHive(const std::string& prefix) {

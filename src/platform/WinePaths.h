@@ -4,7 +4,7 @@
 #include <string_view>
 
 // The Wine prefix: $WINEPREFIX, else $HOME/.wine (the home folder from the password
-// database when HOME is unset). Without a trailing "/".
+// database when HOME is unset). Without a trailing "/"; "" when there is no home folder.
 std::string winePrefix();
 
 // The hive of HKEY_CURRENT_USER in a prefix.

@@ -247,14 +247,17 @@ class LineReader {
     if (pos_ >= bytes_.size()) return false;
     begin = pos_;
     std::size_t end = physicalEnd();
-    const bool hex = isHexValue(trimLeft(bytes_.substr(begin, end - begin)));
-    std::size_t lastBegin = begin;
-    while (hex && pos_ < bytes_.size()) {
-      // Only the newest line is looked at, so a long run of lines costs linear time.
+    // Only the newest line is looked at, so a long run of lines costs linear time.
+    auto continues = [&](std::size_t lastBegin) {
       const std::string_view last = trimRight(bytes_.substr(lastBegin, end - lastBegin));
-      if (last.empty() || last.back() != '\\') break;
-      lastBegin = pos_;
-      end = physicalEnd();
+      return !last.empty() && last.back() == '\\' && pos_ < bytes_.size();
+    };
+    if (continues(begin) && isHexValue(trimLeft(bytes_.substr(begin, end - begin)))) {
+      do {
+        const std::size_t lastBegin = pos_;
+        end = physicalEnd();
+        if (!continues(lastBegin)) break;
+      } while (true);
     }
     line = bytes_.substr(begin, end - begin);
     return true;
@@ -355,7 +358,7 @@ std::optional<WineRegistry::Found> WineRegistry::find(std::string_view keyPath,
   if (!loaded_) return std::nullopt;
   const std::optional<std::string> path = normaliseRequest(keyPath);
   if (!path) return std::nullopt;
-  const std::string wanted = valueName == "@" ? std::string() : fold(valueName);
+  const std::string wanted = fold(valueName);
 
   auto range = std::equal_range(
       sections_.begin(), sections_.end(), Section{*path, 0, 0},

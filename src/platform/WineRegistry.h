@@ -35,7 +35,7 @@ class WineRegistry {
 
   // A REG_SZ or REG_EXPAND_SZ value, up to its first NUL; no expansion of %NAME%. Absent when
   // the key or the value is missing. Any other type throws invalidDataType(valueName).
-  // valueName "" (or "@") is the key's default value.
+  // valueName "" is the key's default value (written @ in the file).
   std::optional<std::string> readString(std::string_view keyPath, std::string_view valueName) const;
 
   // Registry value types as Wine writes them (1 = REG_SZ, 2 = REG_EXPAND_SZ, 3 = REG_BINARY,

@@ -130,14 +130,14 @@ TEST(WineRegistry, KeysMatchWithoutCaseFromTheRoot) {
 TEST(WineRegistry, SectionsKeepTheirOwnValues) {
   const WineRegistry registry =
       WineRegistry::fromBytes(kHeader +
-                              "[A] 1\n\"v\"=\"in a\"\n@=\"default of a\"\n"
+                              "[A] 1\n\"v\"=\"in a\"\n@=\"default of a\"\n\"@\"=\"named @\"\n"
                               "[A\\\\B] 2\n; a comment \"v\"=\"no\"\n#time=1d6\n\"w\"=\"in b\"\n"
                               "[A B] 3\n\"v\"=\"in a b\"\n"
                               "[Blob] 4\n\"data\"=hex:01,02,\\\n  [Not A Key],03\n"
                               "[a] 5\n\"extra\"=\"second section of a\"\n");
   EXPECT_EQ(registry.readString("A", "v"), "in a");
   EXPECT_EQ(registry.readString("A", ""), "default of a");
-  EXPECT_EQ(registry.readString("A", "@"), "default of a");
+  EXPECT_EQ(registry.readString("A", "@"), "named @");
   EXPECT_EQ(registry.readString("A", "extra"), "second section of a");
   EXPECT_EQ(registry.readString("A\\B", "v"), std::nullopt);
   EXPECT_EQ(registry.readString("A\\B", "w"), "in b");
