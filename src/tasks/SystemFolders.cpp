@@ -1,5 +1,7 @@
 #include "tasks/SystemFolders.h"
 
+#include "tasks/TaskSettings.h"
+
 #include "platform/UserFolders.h"
 #include "tasks/CheckList.h"
 #include "tasks/ExtraerPalabra.h"
@@ -29,7 +31,7 @@ void BuildFirstRunList(const TCarpetas& carpetas, CheckList& memo1,
     memo1.append(lastComponent(path));
     memo1.setChecked(memo1.count() - 1, true);
   }
-  rutasTareas.push_back(kExtraerMensajesTarea);
-  memo1.append(kExtraerMensajesTarea);
+  rutasTareas.push_back(kMailTaskText);
+  memo1.append(kMailTaskText);
   memo1.setChecked(memo1.count() - 1, false);
 }

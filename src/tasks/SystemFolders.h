@@ -8,9 +8,6 @@
 class CheckList;
 struct UserFolders;
 
-// The task text of the mail extraction row, also its path in RutasTareas.
-inline constexpr const char* kExtraerMensajesTarea = "Extraer Mensajes E-mail con adjuntos";
-
 // The system folders that seed a first task list, by slot:
 // 0 documents, 1 desktop, 2 address book, 3 mail store, 4 unused, 5 favourites.
 struct TCarpetas {
