@@ -22,8 +22,11 @@ namespace mail_export {
 std::string folderComponent(const std::string& name);
 
 // The attachment name found after the "name=" that follows position from, with its
-// terminator (closing quote or CR) as last character. lower is text lower-cased.
-std::string attachmentName(std::string_view text, std::string_view lower, size_t from);
+// terminator (closing quote or CR) as last character.
+std::string attachmentName(std::string_view text, size_t from);
+
+// Position of a lower-case needle in text at or after from, ignoring ASCII case; npos if none.
+size_t findIgnoringCase(std::string_view text, size_t from, std::string_view needle);
 
 // "dd/mm/yyyy h:mm:ss" of a received time in local time; the time is left out at midnight,
 // and a zero time gives the empty text.

@@ -313,10 +313,22 @@ TEST(ExtraerMensajesNames, AttachmentNameRule) {
       {"content-disposition: attachment\r\n\r\n\"", "nt-disposition: attachment\r\n\r\n\""},
   };
   for (const auto& [text, name] : cases) {
-    std::string lower = text;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    EXPECT_EQ(mail_export::attachmentName(text, lower, 0), name) << text;
+    EXPECT_EQ(mail_export::attachmentName(text, 0), name) << text;
   }
+}
+
+TEST(ExtraerMensajesNames, SearchIgnoresCase) {
+  using mail_export::findIgnoringCase;
+  const std::string header = "content-disposition: attachment";
+  EXPECT_EQ(findIgnoringCase("xx CONTENT-Disposition: Attachment", 0, header), 3u);
+  EXPECT_EQ(findIgnoringCase("content-disposition:  attachment", 0, header), std::string::npos);
+  EXPECT_EQ(findIgnoringCase("content-disposition: attachmen", 0, header), std::string::npos);
+  EXPECT_EQ(findIgnoringCase("a-content-disposition: attachment", 2, header), 2u);
+  EXPECT_EQ(findIgnoringCase("content-disposition: attachment", 1, header), std::string::npos);
+  EXPECT_EQ(findIgnoringCase("x", 5, header), std::string::npos);
+  EXPECT_EQ(findIgnoringCase("FileName=a Name=b", 1, "name="), 4u);
+  EXPECT_EQ(findIgnoringCase("FileName=a Name=b", 5, "name="), 11u);
+  EXPECT_EQ(findIgnoringCase("xxAbC", 0, "abc"), 2u);
 }
 
 TEST(ExtraerMensajesNames, FolderComponentAndDateText) {
