@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -93,32 +94,61 @@ mode_t fileMode() {
   return 0666 & ~mask;
 }
 
-// Writes a file through a hidden temporary name in its folder and renames it into place when
-// complete, so a failure never leaves a partial file nor spoils an earlier copy.
+// A short hidden name, unused in folder, for a file about to be renamed into place.
+std::string hiddenName(const std::string& folder) {
+  static std::atomic<unsigned> counter = 0;
+  struct stat st {};
+  for (;;) {
+    const std::string name =
+        folder + ".rgtmp-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+    if (::lstat(name.c_str(), &st) != 0) return name;
+  }
+}
+
+// Writes a file so that it appears whole or not at all: the bytes go to an unnamed file in
+// the destination folder (or, where the file system lacks those, to a hidden temporary name),
+// which is renamed into place only when complete. A failure, or the process being killed,
+// never leaves a partial file nor spoils an earlier copy.
 void writeFileAtomically(const std::string& path, mode_t mode,
                          const std::function<void(OutputByteStream&)>& produce) {
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-  std::string temp = folder + ".rgtmp-XXXXXX";
-  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) throw unableToWrite(path, errno);
-  try {
-    FdOutputStream out(fd, path);
-    produce(out);
-    if (::fchmod(fd, mode) != 0) throw unableToWrite(path, errno);
-    if (::close(fd) != 0) {
+  std::string temp;
+  bool unnamed = true;
+  int fd = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    unnamed = false;
+    temp = folder + ".rgtmp-XXXXXX";
+    fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd >= 0 && ::fchmod(fd, mode) != 0) {
       const int err = errno;
+      ::close(fd);
       ::unlink(temp.c_str());
       throw unableToWrite(path, err);
     }
+  }
+  if (fd < 0) throw unableToWrite(path, errno);
+  int err = 0;
+  try {
+    FdOutputStream out(fd, path);
+    produce(out);
   } catch (...) {
     ::close(fd);
-    ::unlink(temp.c_str());
+    if (!unnamed) ::unlink(temp.c_str());
     throw;
   }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    const int err = errno;
-    ::unlink(temp.c_str());
+  bool named = !unnamed;
+  if (unnamed) {
+    // The unnamed file gets a name only now, for the instant before the rename.
+    temp = hiddenName(folder);
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    named = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    if (!named) err = errno;
+  }
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && ::rename(temp.c_str(), path.c_str()) != 0) err = errno;
+  if (err != 0) {
+    if (named) ::unlink(temp.c_str());
     throw unableToWrite(path, err);
   }
 }

@@ -1,6 +1,7 @@
 #include "mail/ExtraerMensajes.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -180,7 +181,12 @@ TEST_F(ExtraerMensajesTest, SameNamesOverwriteEarlierFiles) {
   const std::string first = mimeText({{"\"a.txt\"", "primero"}});
   const std::string second = mimeText({{"\"a.txt\"", "segundo"}}) + "posdata\r\n";
   tree_.write("dest/adjuntos/Bandeja/a.txt", "de una copia anterior");
+  const mode_t mask = ::umask(027);
   run({{"Bandeja", "Inbox.dbx", true, {message("Igual", first), message("Igual", second)}}});
+  ::umask(mask);
+  struct stat st {};
+  ASSERT_EQ(::stat((dest_ + "adjuntos/Bandeja/a.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);  // like any new file: 0666 less the umask
   EXPECT_EQ(TempTree::read(dest_ + "adjuntos/Bandeja/a.txt"), "segundo");
   EXPECT_EQ(TempTree::read(messagePath("Bandeja", "Igual", "a.txt\"")), oe5_JoinLines(second));
   EXPECT_EQ(sink_.written, 2);
