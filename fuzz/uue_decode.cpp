@@ -1,8 +1,8 @@
 // Decodes arbitrary input with both methods and compares the buffered decoder with a plain
 // byte-at-a-time decoder that reads a fresh 200-byte window for every line.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <string_view>

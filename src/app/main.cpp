@@ -1,3 +1,83 @@
-int main() {
-  return 0;
+#include <QApplication>
+#include <QFile>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/SignalBridge.h"
+#include "app/StartupOptions.h"
+#include "app/TForm1.h"
+#include "app/UnattendedEnd.h"
+#include "app/Wiring.h"
+#include "dialogs/MessagePrompts.h"
+
+namespace {
+
+// Without a display, the program's output is its summary line and its own messages: the
+// toolkit's notes about the offscreen platform are of no use to a cron job.
+void quietMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type == QtCriticalMsg || type == QtFatalMsg)
+    std::fprintf(stderr, "resguarda: %s\n", message.toLocal8Bit().constData());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  const StartupOptions options = StartupOptions::fromArguments(arguments);
+
+  const bool headless = !hasDisplay();
+  if (headless) {
+    if (!options.CerrarAlTerminar && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
+      std::fprintf(stderr,
+                   "resguarda: no hay pantalla (DISPLAY ni WAYLAND_DISPLAY); para una copia "
+                   "desatendida use: resguarda -hide\n");
+      return 2;
+    }
+    // Unattended from cron or a service: no display is needed at all.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(quietMessages);
+  }
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Resguarda"));
+
+  std::unique_ptr<Prompts> prompts;
+  if (headless)
+    prompts = std::make_unique<StderrPrompts>();
+  else
+    prompts = std::make_unique<MessagePrompts>();
+
+  FormDependencies dependencies;
+  dependencies.iniPath =
+      QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString() + "/Resguarda.ini";
+  dependencies.systemFolders = readSystemFolders;
+  dependencies.mailTask = mailExportTask();
+  dependencies.prompts = prompts.get();
+  dependencies.headless = headless;
+
+  TForm1 form(options, std::move(dependencies));
+  if (auto* messages = dynamic_cast<MessagePrompts*>(prompts.get())) messages->setParent(&form);
+  // A hidden window does not end the program by closing; its close signal does.
+  QObject::connect(&form, &TForm1::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+  SignalBridge signals([&form] { form.close(); });
+
+  if (options.CerrarAlTerminar) {
+    if (!options.Oculto) form.showMinimized();
+    form.startUnattended();
+  } else {
+    form.show();
+  }
+  app.exec();
+
+  if (!options.CerrarAlTerminar) return signals.received() ? 3 : 0;
+  const UnattendedEnd end = unattendedEnd(form.lastResult(), form.estado(),
+                                          form.settingsUnwritable(), signals.received());
+  if (end.summary) {
+    std::printf("%s\n", end.summary->c_str());
+    std::fflush(stdout);
+  }
+  return end.status;
 }

@@ -52,9 +52,9 @@ class StringOutputStream : public OutputByteStream {
   std::string& target_;
 };
 
-// Reads an open file descriptor (not owned) with pread, from the given start position.
-// The size is taken once, when the stream is made. A read error throws ResguardaError
-// naming the path.
+// Reads an open file descriptor (not owned) with pread; the position starts at 0 whatever
+// the descriptor's own offset. The size is taken once, when the stream is made. A read error
+// throws ResguardaError naming the path.
 class FdInputStream : public InputByteStream {
  public:
   FdInputStream(int fd, std::string path);

@@ -97,6 +97,7 @@ const DecodeCase kDecodeCases[] = {
     {"UUSeveralLines", uuCode, "#04)#\r\n#04)#\r\n", "ABCABC"},
     {"UUZeroCountDropsNextLine", uuCode, "!04)#\r\n```\r\nend\r\n!04)#\r\n", "AA"},
     {"UUShortZeroLineIgnored", uuCode, "`\r\n!04)#\r\n", "A"},
+    {"UUTwoCharacterLineIgnored", uuCode, "!0\r\n!04)#\r\n", "A"},
     {"UUBlankAndBacktickBothZero", uuCode, "#04) \r\n", "AB@"},
     // Characters missing at the end of a short line count as blanks.
     {"UUShortLine", uuCode, "#04\r\n", std::string("A@\0", 3)},
@@ -278,6 +279,31 @@ TEST(UUE, DecodesFileToFile) {
   ::close(inFd);
   ::close(outFd);
   EXPECT_EQ(TempTree::read(outPath), data);
+}
+
+TEST(UUE, ReadErrorPropagatesAndSkipsTheEndEvent) {
+  TempTree tree;
+  // A folder has a size but cannot be read: pread fails with EISDIR.
+  const std::string folder = tree.mkdir("folder");
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0);
+  FdInputStream in(fd, folder);
+  std::string result;
+  StringOutputStream out(result);
+  TUUProcessor processor;
+  processor.InputStream = &in;
+  processor.OutputStream = &out;
+  bool ended = false;
+  processor.OnEndDecode = [&](TUUProcessor&) { ended = true; };
+  if (in.size() == 0) GTEST_SKIP() << "this file system gives folders no size";
+  try {
+    processor.Decode();
+    ADD_FAILURE() << "reading a folder succeeded";
+  } catch (const ResguardaError& e) {
+    EXPECT_EQ(e.path(), folder);
+  }
+  EXPECT_FALSE(ended);
+  ::close(fd);
 }
 
 TEST(UUE, MissingStreamIsAProgrammingError) {

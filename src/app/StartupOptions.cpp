@@ -1,0 +1,29 @@
+#include "app/StartupOptions.h"
+
+#include <cstdlib>
+
+namespace {
+
+std::string asciiLower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+bool isSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
+}
+
+}  // namespace
+
+StartupOptions StartupOptions::fromArguments(const std::vector<std::string>& arguments) {
+  StartupOptions options;
+  options.CerrarAlTerminar = arguments.size() == 1;
+  options.Oculto = options.CerrarAlTerminar && asciiLower(arguments[0]) == "-hide";
+  return options;
+}
+
+bool hasDisplay() {
+  return isSet("DISPLAY") || isSet("WAYLAND_DISPLAY");
+}

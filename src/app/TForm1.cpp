@@ -1,0 +1,475 @@
+#include "app/TForm1.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/CopyAnimation.h"
+#include "backup/DestinationFolder.h"
+#include "backup/Progress.h"
+#include "backup/RunTexts.h"
+#include "dialogs/Prompts.h"
+
+namespace {
+
+// The log keeps its newest lines only; older ones are dropped as new ones arrive.
+constexpr int kLogLineLimit = 20000;
+constexpr int kLastSystemRow = 4;
+
+QString fromBytes(const std::string& text) {
+  return QFile::decodeName(QByteArray::fromStdString(text));
+}
+
+QString fromUtf8(const char* text) {
+  return QString::fromUtf8(text);
+}
+
+}  // namespace
+
+TForm1::TForm1(const StartupOptions& options, FormDependencies dependencies, QWidget* parent)
+    : QMainWindow(parent), options_(options), deps_(std::move(dependencies)) {
+  setObjectName(QStringLiteral("Form1"));
+  buildLayout();
+  buildMenu();
+  displayTimer_.setInterval(50);
+  connect(&displayTimer_, &QTimer::timeout, this, &TForm1::flushRunDisplay);
+  displayTimer_.start();
+  FormCreate();
+}
+
+TForm1::~TForm1() {
+  // The worker must be gone before anything it uses is destroyed.
+  control_.go = false;
+  control_.abandon = true;
+  Sincronizador.join();
+}
+
+void TForm1::buildLayout() {
+  resize(686, 430);
+  auto* central = new QWidget(this);
+  auto* column = new QVBoxLayout(central);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+
+  // Top band: the Copy button, the animation and the two status lines.
+  auto* panel2 = new QWidget(central);
+  panel2->setObjectName(QStringLiteral("Panel2"));
+  panel2->setFixedHeight(96);
+  auto* bevel = new QFrame(panel2);
+  bevel->setObjectName(QStringLiteral("Bevel1"));
+  bevel->setFrameShape(QFrame::HLine);
+  bevel->setFrameShadow(QFrame::Sunken);
+  bevel->setGeometry(0, 0, 4000, 2);
+
+  CopiarBt = new QToolButton(panel2);
+  CopiarBt->setObjectName(QStringLiteral("CopiarBt"));
+  CopiarBt->setText(fromUtf8("Copia Seguridad"));
+  CopiarBt->setCheckable(true);
+  CopiarBt->setIcon(style()->standardIcon(QStyle::SP_DriveCDIcon));
+  CopiarBt->setIconSize(QSize(32, 32));
+  CopiarBt->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  CopiarBt->setGeometry(15, 14, 91, 62);
+  connect(CopiarBt, &QToolButton::clicked, this, [this] { guarded([this] { CopiarBtClick(); }); });
+
+  Animate1 = new CopyAnimation(panel2);
+  Animate1->setObjectName(QStringLiteral("Animate1"));
+  Animate1->setGeometry(175, 2, 272, 60);
+
+  EstadoLb = new QLabel(panel2);
+  EstadoLb->setObjectName(QStringLiteral("EstadoLb"));
+  EstadoLb->setAlignment(Qt::AlignCenter);
+  EstadoLb->setGeometry(120, 60, 381, 16);
+  QFont bold = EstadoLb->font();
+  bold.setBold(true);
+  bold.setPointSize(9);
+  EstadoLb->setFont(bold);
+
+  Label1 = new QLabel(panel2);
+  Label1->setObjectName(QStringLiteral("Label1"));
+  Label1->setGeometry(4, 96 - 15, 4000, 13);
+  Label1->setTextFormat(Qt::PlainText);
+  column->addWidget(panel2);
+
+  // Middle: the log on the left, the task panel on the right.
+  auto* splitter = new QSplitter(Qt::Horizontal, central);
+  splitter->setObjectName(QStringLiteral("Splitter1"));
+  splitter->setChildrenCollapsible(false);
+
+  RichEdit1 = new QPlainTextEdit(splitter);
+  RichEdit1->setObjectName(QStringLiteral("RichEdit1"));
+  RichEdit1->setReadOnly(true);
+  RichEdit1->setLineWrapMode(QPlainTextEdit::NoWrap);
+  RichEdit1->setMaximumBlockCount(kLogLineLimit);
+  RichEdit1->setMinimumWidth(30);
+
+  auto* panel3 = new QWidget(splitter);
+  panel3->setObjectName(QStringLiteral("Panel3"));
+  panel3->setMinimumWidth(30);
+  auto* panel3Column = new QVBoxLayout(panel3);
+  panel3Column->setContentsMargins(0, 0, 0, 0);
+  panel3Column->setSpacing(0);
+  auto* listRow = new QHBoxLayout();
+  listRow->setSpacing(0);
+  Memo1 = new QListWidget(panel3);
+  Memo1->setObjectName(QStringLiteral("Memo1"));
+  Memo1->setSelectionMode(QAbstractItemView::SingleSelection);
+  checkList_ = WidgetCheckList(Memo1);
+  listRow->addWidget(Memo1);
+
+  auto* toolBar = new QToolBar(panel3);
+  toolBar->setObjectName(QStringLiteral("ToolBar1"));
+  toolBar->setOrientation(Qt::Vertical);
+  toolBar->setIconSize(QSize(16, 16));
+  toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+  struct Tool {
+    const char* name;
+    const char* hint;
+    QStyle::StandardPixmap icon;
+    void (TForm1::*handler)();
+  };
+  const Tool tools[] = {
+      {"AnyadirBt", "Añadir Carpeta", QStyle::SP_FileDialogNewFolder, &TForm1::AnyadirBtClick},
+      {"BorrarBt", "Eliminar Carpeta", QStyle::SP_TrashIcon, &TForm1::BorrarBtClick},
+      {"ToolButton1", "Seleccionar Todos", QStyle::SP_DialogApplyButton, &TForm1::ToolButton1Click},
+      {"ToolButton2", "Seleccionar Ninguno", QStyle::SP_DialogCancelButton,
+       &TForm1::ToolButton2Click},
+  };
+  for (const Tool& tool : tools) {
+    QAction* action = toolBar->addAction(style()->standardIcon(tool.icon), fromUtf8(tool.hint));
+    action->setObjectName(QString::fromLatin1(tool.name));
+    action->setToolTip(fromUtf8(tool.hint));
+    auto handler = tool.handler;
+    connect(action, &QAction::triggered, this,
+            [this, handler] { guarded([=, this] { (this->*handler)(); }); });
+  }
+  listRow->addWidget(toolBar);
+  panel3Column->addLayout(listRow);
+
+  Gauge1 = new QProgressBar(panel3);
+  Gauge1->setObjectName(QStringLiteral("Gauge1"));
+  Gauge1->setRange(0, 1);
+  Gauge1->setValue(0);
+  Gauge1->setFixedHeight(15);
+  Gauge1->setAlignment(Qt::AlignCenter);
+  panel3Column->addWidget(Gauge1);
+
+  splitter->addWidget(RichEdit1);
+  splitter->addWidget(panel3);
+  splitter->setStretchFactor(0, 1);
+  splitter->setStretchFactor(1, 0);
+  splitter->setSizes({380, 287});
+  column->addWidget(splitter, 1);
+  setCentralWidget(central);
+
+  // Status bar: three captions with their counters, then the elapsed time.
+  auto* bar = new QStatusBar(this);
+  bar->setObjectName(QStringLiteral("StatusBar1"));
+  bar->setSizeGripEnabled(true);
+  const char* captions[] = {"Actualizados: ", "", "Copiados: ", "", "Revisados: ", "", " 0:00:00"};
+  const int widths[] = {75, 50, 75, 50, 75, 50, 0};
+  for (int i = 0; i < 7; ++i) {
+    auto* panel = new QLabel(fromUtf8(captions[i]), bar);
+    panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+    panel->setAlignment((i % 2 == 0 && i < 6 ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+    if (widths[i] > 0) panel->setFixedWidth(widths[i]);
+    bar->addWidget(panel, widths[i] > 0 ? 0 : 1);
+    statusPanels_.push_back(panel);
+  }
+  setStatusBar(bar);
+
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName(QStringLiteral("Timer1"));
+  Timer1->setInterval(1000);
+  connect(Timer1, &QTimer::timeout, this, [this] { guarded([this] { Timer1Timer(); }); });
+}
+
+void TForm1::buildMenu() {
+  QMenuBar* menu = menuBar();
+  menu->setObjectName(QStringLiteral("MainMenu1"));
+  auto add = [this](QMenu* into, const char* name, const char* caption, QStyle::StandardPixmap icon,
+                    const QKeySequence& shortcut, void (TForm1::*handler)()) {
+    QAction* action = into->addAction(style()->standardIcon(icon), fromUtf8(caption));
+    action->setObjectName(QString::fromLatin1(name));
+    if (!shortcut.isEmpty()) {
+      action->setShortcut(shortcut);
+      action->setShortcutContext(Qt::WindowShortcut);
+    }
+    connect(action, &QAction::triggered, this,
+            [this, handler] { guarded([=, this] { (this->*handler)(); }); });
+    return action;
+  };
+  QMenu* archivo = menu->addMenu(fromUtf8("&Archivo"));
+  archivo->setObjectName(QStringLiteral("Archivo1"));
+  add(archivo, "GuardarCopiadeSeguridaden1", "&Guardar Copia de Seguridad en...",
+      QStyle::SP_DirOpenIcon, QKeySequence(Qt::CTRL | Qt::Key_A),
+      &TForm1::GuardarCopiadeSeguridaden1Click);
+  add(archivo, "Salir1", "&Salir", QStyle::SP_DialogCloseButton, {}, &TForm1::Salir1Click);
+
+  QMenu* acciones = menu->addMenu(fromUtf8("A&cciones"));
+  acciones->setObjectName(QStringLiteral("Acciones1"));
+  // Ctrl+A belongs to the destination command; this item runs the add command by click.
+  add(acciones, "AadirCarpeta1", "Añadir Carpeta", QStyle::SP_FileDialogNewFolder, {},
+      &TForm1::AnyadirBtClick);
+  add(acciones, "BorrarCarpeta1", "Borrar Carpeta", QStyle::SP_TrashIcon,
+      QKeySequence(Qt::Key_Delete), &TForm1::BorrarBtClick);
+  add(acciones, "RealizarCopiaSeguridad1", "Realizar Copia Seguridad", QStyle::SP_DriveCDIcon,
+      QKeySequence(Qt::Key_F10), &TForm1::RealizarCopiaSeguridad1Click);
+
+  QAction* about = menu->addAction(fromUtf8("Acerca &de..."));
+  about->setObjectName(QStringLiteral("Acercade1"));
+  connect(about, &QAction::triggered, this, [this] {
+    QMessageBox::about(this, fromUtf8("Acerca de Resguarda"),
+                       fromUtf8("<b>Resguarda</b><br>Enero 2004 - Junio 2016"));
+  });
+}
+
+void TForm1::FormCreate() {
+  setWindowTitle(fromUtf8(kCaption));
+  try {
+    applyLoadedSettings(CargarTareas(deps_.iniPath, checkList_, RutasTareas, deps_.systemFolders));
+  } catch (const std::exception& error) {
+    // Start-up goes on with an empty list; "-hide" is not applied then.
+    deps_.prompts->error(error.what());
+    return;
+  }
+}
+
+void TForm1::applyLoadedSettings(const LoadedSettings& loaded) {
+  DirDestino = loaded.dirDestino;
+  Gauge1->setRange(0, loaded.gaugeMaximum);
+  if (loaded.fromFile) setWindowTitle(fromBytes(captionFor(DirDestino)));
+}
+
+void TForm1::guarded(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const std::exception& error) {
+    deps_.prompts->error(error.what());
+  }
+}
+
+RunSnapshot TForm1::takeSnapshot() const {
+  RunSnapshot snapshot;
+  snapshot.dirDestino = DirDestino;
+  const int rows = std::min<int>(checkList_.count(), static_cast<int>(RutasTareas.size()));
+  for (int i = 0; i < rows; ++i) {
+    const std::string text = checkList_.text(i);
+    snapshot.rows.push_back({text, RutasTareas[i], checkList_.checked(i), text == kMailTaskText});
+  }
+  return snapshot;
+}
+
+void TForm1::setStatus(const std::string& text) {
+  Estado.setTextoEstado(text);
+  Label1->setText(fromBytes(text));
+}
+
+void TForm1::showProgress() {
+  const ProgressTexts texts = DoProgress(Estado, std::chrono::system_clock::now());
+  statusPanels_[1]->setText(fromBytes(texts.actualizados));
+  statusPanels_[3]->setText(fromBytes(texts.copiados));
+  statusPanels_[5]->setText(fromBytes(texts.revisados));
+  statusPanels_[6]->setText(fromBytes(texts.elapsed));
+  EstadoLb->setText(fromBytes(texts.estado));
+}
+
+void TForm1::flushRunDisplay() {
+  RunDisplay::Pending pending = display_.take();
+  if (pending.empty()) return;
+  if (pending.logCleared) RichEdit1->clear();
+  if (!pending.lines.empty()) {
+    QString block;
+    for (const std::string& line : pending.lines) {
+      if (!block.isEmpty()) block += QLatin1Char('\n');
+      block += fromBytes(line);
+    }
+    RichEdit1->appendPlainText(block);
+  }
+  if (pending.currentItem) Label1->setText(fromBytes(*pending.currentItem));
+  if (pending.countersChanged) {
+    statusPanels_[1]->setText(fromBytes(counterPanelText(Estado.Actualizados)));
+    statusPanels_[3]->setText(fromBytes(counterPanelText(Estado.Copiados)));
+    statusPanels_[5]->setText(fromBytes(counterPanelText(Estado.Revisados)));
+  }
+  for (RunDisplay::GaugeOp op : pending.gauge) {
+    if (op == RunDisplay::GaugeOp::Reset)
+      Gauge1->setValue(0);
+    else
+      Gauge1->setValue(std::min(Gauge1->value() + 1, Gauge1->maximum()));
+  }
+  if (pending.animation) Animate1->setActive(*pending.animation);
+  if (pending.timer) {
+    if (*pending.timer)
+      Timer1->start();
+    else
+      Timer1->stop();
+  }
+  if (pending.copyButtonRaised) CopiarBt->setChecked(false);
+  if (pending.progress) showProgress();
+}
+
+void TForm1::CopiarBtClick() {
+  if (!CopiarBt->isChecked()) {
+    control_.go = false;
+    Estado.setTextoEstado(kDeteniendo);
+    return;
+  }
+  // One run at a time: a run that is still stopping finishes first.
+  if (Sincronizador.running()) {
+    CopiarBt->setChecked(false);
+    return;
+  }
+  stoppedByClose_ = false;
+  control_.abandon = false;
+  control_.go = true;
+  const RunSnapshot snapshot = takeSnapshot();
+  Sincronizador.start([this, snapshot] {
+    workerResult_ = Resguarda(snapshot, Estado, display_, control_, deps_.mailTask);
+    QMetaObject::invokeMethod(
+        this, [this] { onRunEnded(); }, Qt::QueuedConnection);
+  });
+}
+
+void TForm1::RealizarCopiaSeguridad1Click() {
+  if (!CopiarBt->isChecked()) CopiarBt->setChecked(true);
+  CopiarBtClick();
+}
+
+void TForm1::startUnattended() {
+  CopiarBt->setChecked(true);
+  CopiarBtClick();
+}
+
+void TForm1::onRunEnded() {
+  if (closing_) return;
+  Sincronizador.join();
+  flushRunDisplay();
+  const RunResult result = workerResult_;
+  lastResult_ = result;
+  const bool silent = deps_.headless || options_.Oculto;
+  switch (result.outcome) {
+    case RunOutcome::NoDestination:
+      if (options_.CerrarAlTerminar && silent) {
+        deps_.prompts->error("No hay carpeta de destino: elija una con la ventana de Resguarda");
+        close();
+      } else {
+        guarded([this] { GuardarCopiadeSeguridaden1Click(); });
+      }
+      break;
+    case RunOutcome::DestinationNotCreatable:
+      if (options_.CerrarAlTerminar) {
+        deps_.prompts->error("No se puede crear la carpeta de destino " + DirDestino);
+        close();
+      }
+      break;
+    case RunOutcome::Finished:
+    case RunOutcome::Stopped:
+      break;
+  }
+}
+
+void TForm1::Timer1Timer() {
+  showProgress();
+  if (closesAfterTick(options_.CerrarAlTerminar, Label1->text().toStdString())) close();
+}
+
+void TForm1::AnyadirBtClick() {
+  std::string folder;
+  if (!deps_.prompts->pickFolder(folder, "Añadir Carpeta y subcarpetas")) return;
+  checkList_.append(folder);
+  checkList_.setChecked(checkList_.count() - 1, true);
+  RutasTareas.push_back(folder);
+  GuardarTareas(deps_.iniPath, checkList_, RutasTareas, DirDestino);
+  setWindowTitle(fromBytes(captionFor(DirDestino)));
+}
+
+void TForm1::BorrarBtClick() {
+  if (Memo1->currentRow() < 0 && Memo1->count() > 0) Memo1->setCurrentRow(Memo1->count() - 1);
+  const int row = Memo1->currentRow();
+  if (row <= kLastSystemRow) {
+    deps_.prompts->warning(
+        "No se puede eliminar las carpetas del sistema, desactivalas si no quieres hacer copia "
+        "de seguridad");
+    return;
+  }
+  const std::string question =
+      "¿Quieres dejar de hacer copias de seguridad de la carpeta\r\n" + checkList_.text(row) + "?";
+  if (!deps_.prompts->question(question)) return;
+  RutasTareas.erase(RutasTareas.begin() + row);
+  delete Memo1->takeItem(row);
+  GuardarTareas(deps_.iniPath, checkList_, RutasTareas, DirDestino);
+  setWindowTitle(fromBytes(captionFor(DirDestino)));
+}
+
+void TForm1::ToolButton1Click() {
+  for (int i = 0; i < checkList_.count(); ++i) checkList_.setChecked(i, true);
+}
+
+void TForm1::ToolButton2Click() {
+  for (int i = 0; i < checkList_.count(); ++i) checkList_.setChecked(i, false);
+}
+
+void TForm1::GuardarCopiadeSeguridaden1Click() {
+  if (!DirDestino.empty()) createDestinationFolder(DirDestino);
+  std::string folder = DirDestino;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  if (!deps_.prompts->pickFolder(folder, "Carpeta donde Guardar la Copia de Seguridad")) return;
+  DirDestino = folder;
+  GuardarTareas(deps_.iniPath, checkList_, RutasTareas, DirDestino);
+  setWindowTitle(fromBytes(captionFor(DirDestino)));
+}
+
+void TForm1::Salir1Click() {
+  close();
+}
+
+bool TForm1::FormCloseQuery() {
+  try {
+    GuardarTareas(deps_.iniPath, checkList_, RutasTareas, DirDestino);
+    setWindowTitle(fromBytes(captionFor(DirDestino)));
+    return true;
+  } catch (const std::exception& error) {
+    deps_.prompts->error(error.what());
+    return false;
+  }
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  if (!FormCloseQuery()) {
+    settingsUnwritable_ = true;
+    // An unattended run cannot wait for someone to free the settings file.
+    if (!options_.CerrarAlTerminar) {
+      event->ignore();
+      return;
+    }
+  }
+  CopiarBt->setChecked(false);
+  control_.go = false;
+  if (Sincronizador.running()) {
+    // Closing stops the run: the copy in flight is given up at its next buffer.
+    control_.abandon = true;
+    stoppedByClose_ = true;
+    Sincronizador.join();
+    lastResult_ = workerResult_;
+  }
+  closing_ = true;
+  flushRunDisplay();
+  Timer1->stop();
+  displayTimer_.stop();
+  event->accept();
+  Q_EMIT closed();
+}

@@ -1,0 +1,119 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QTimer>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/RunDisplay.h"
+#include "app/StartupOptions.h"
+#include "app/WidgetCheckList.h"
+#include "backup/BackupRun.h"
+#include "backup/TEstad.h"
+#include "backup/TSincronizador.h"
+#include "tasks/TaskSettings.h"
+
+class CopyAnimation;
+class Prompts;
+class QAction;
+class QLabel;
+class QListWidget;
+class QPlainTextEdit;
+class QProgressBar;
+class QToolButton;
+
+// What the main window is built from: where its settings live, how it reads the system
+// folders, how it runs the mail task and how it talks to the user.
+struct FormDependencies {
+  std::string iniPath;
+  std::function<std::vector<TaskRow>()> systemFolders;
+  MailTask mailTask;
+  Prompts* prompts = nullptr;
+  // No display: an unattended run reports to standard error instead of opening dialogs.
+  bool headless = false;
+};
+
+// The main window. It wires the widgets to the task list, the run and the worker; the logic
+// itself lives in the tasks and backup layers.
+class TForm1 : public QMainWindow {
+  Q_OBJECT
+ public:
+  TForm1(const StartupOptions& options, FormDependencies dependencies, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // Command handlers.
+  void CopiarBtClick();
+  void RealizarCopiaSeguridad1Click();
+  void Timer1Timer();
+  void AnyadirBtClick();
+  void BorrarBtClick();
+  void ToolButton1Click();
+  void ToolButton2Click();
+  void GuardarCopiadeSeguridaden1Click();
+  void Salir1Click();
+  // The unattended start: presses CopiarBt and starts a run.
+  void startUnattended();
+
+  // Saves the settings; false (after telling the user) when they could not be written.
+  bool FormCloseQuery();
+
+  const StartupOptions& options() const { return options_; }
+  const std::vector<std::string>& rutasTareas() const { return RutasTareas; }
+  const std::string& dirDestino() const { return DirDestino; }
+  const TEstad& estado() const { return Estado; }
+  bool runInProgress() const { return Sincronizador.running(); }
+  // The outcome of the last run that ended, if any.
+  const std::optional<RunResult>& lastResult() const { return lastResult_; }
+  bool stoppedByClose() const { return stoppedByClose_; }
+  bool settingsUnwritable() const { return settingsUnwritable_; }
+  // Applies what the worker reported so far (the window does this on its own every 50 ms).
+  void flushRunDisplay();
+
+ Q_SIGNALS:
+  // The window has accepted its close: the program ends, shown or not.
+  void closed();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void buildLayout();
+  void buildMenu();
+  void FormCreate();
+  void onRunEnded();
+  void setStatus(const std::string& text);
+  void showProgress();
+  void applyLoadedSettings(const LoadedSettings& loaded);
+  void guarded(const std::function<void()>& handler);
+  RunSnapshot takeSnapshot() const;
+
+  StartupOptions options_;
+  FormDependencies deps_;
+
+  // Widgets, named as the program's documentation names them.
+  QToolButton* CopiarBt = nullptr;
+  CopyAnimation* Animate1 = nullptr;
+  QLabel* EstadoLb = nullptr;
+  QLabel* Label1 = nullptr;
+  QListWidget* Memo1 = nullptr;
+  QPlainTextEdit* RichEdit1 = nullptr;
+  QProgressBar* Gauge1 = nullptr;
+  std::vector<QLabel*> statusPanels_;
+  QTimer* Timer1 = nullptr;
+  QTimer displayTimer_;
+
+  WidgetCheckList checkList_{nullptr};
+  std::vector<std::string> RutasTareas;
+  std::string DirDestino;
+  TEstad Estado;
+  RunControl control_;
+  RunDisplay display_;
+  TSincronizador Sincronizador;
+  std::optional<RunResult> lastResult_;
+  bool stoppedByClose_ = false;
+  bool settingsUnwritable_ = false;
+  bool closing_ = false;
+  RunResult workerResult_;  // written by the worker; read after it has been joined
+};

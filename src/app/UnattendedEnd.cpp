@@ -1,0 +1,32 @@
+#include "app/UnattendedEnd.h"
+
+#include "backup/TEstad.h"
+
+UnattendedEnd unattendedEnd(const std::optional<RunResult>& lastResult, const TEstad& estado,
+                            bool settingsUnwritable, bool signalled) {
+  UnattendedEnd end;
+  if (!lastResult) {
+    end.status = signalled ? 3 : 2;
+    return end;
+  }
+  switch (lastResult->outcome) {
+    case RunOutcome::Finished:
+      end.status = lastResult->failures > 0 ? 1 : 0;
+      break;
+    case RunOutcome::Stopped:
+      end.status = 3;
+      break;
+    case RunOutcome::NoDestination:
+      end.status = 2;
+      return end;
+    case RunOutcome::DestinationNotCreatable:
+      end.status = 2;
+      break;
+  }
+  if (settingsUnwritable && end.status < 2) end.status = 2;
+  if (signalled) end.status = 3;
+  end.summary = estado.TextoEstado() + " Actualizados: " + std::to_string(estado.Actualizados) +
+                " Copiados: " + std::to_string(estado.Copiados) +
+                " Revisados: " + std::to_string(estado.Revisados);
+  return end;
+}

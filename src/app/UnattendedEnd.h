@@ -1,0 +1,17 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "backup/BackupRun.h"
+
+class TEstad;
+
+// How an unattended program ends: its exit status and the summary line it prints.
+struct UnattendedEnd {
+  int status = 0;                      // 0 clean, 1 files failed, 2 could not run, 3 stopped
+  std::optional<std::string> summary;  // "<status> Actualizados: N Copiados: N Revisados: N"
+};
+
+UnattendedEnd unattendedEnd(const std::optional<RunResult>& lastResult, const TEstad& estado,
+                            bool settingsUnwritable, bool signalled);

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "backup/RunContext.h"
+
+// The task list and destination as they were when the run started: the run never sees
+// later edits.
+struct RunSnapshot {
+  struct Row {
+    std::string text;  // display text in Memo1
+    std::string path;  // entry of RutasTareas
+    bool checked = false;
+    bool mailTask = false;  // the mail extraction task, recognised by its display text
+  };
+  std::vector<Row> rows;
+  std::string dirDestino;  // empty or ending in "/"
+};
+
+enum class RunOutcome {
+  Finished,                 // "Finalizado."
+  Stopped,                  // "Detenido."
+  NoDestination,            // nothing ran; the destination has to be chosen
+  DestinationNotCreatable,  // "Finalizado." without any task carried out
+};
+
+struct RunResult {
+  RunOutcome outcome = RunOutcome::Finished;
+  int failures = 0;
+};
+
+// The mail extraction task; it reports through the run context and may throw, which ends
+// that task alone.
+using MailTask = std::function<void(RunContext&)>;
+
+// Resguarda: one backup run over the checked rows of the snapshot, on the calling thread.
+RunResult Resguarda(const RunSnapshot& snapshot, TEstad& estado, RunObserver& observer,
+                    RunControl& control, const MailTask& mailTask);

@@ -1,0 +1,9 @@
+#pragma once
+
+// Status texts of a run.
+inline constexpr const char* kCopiando = "Copiando...";
+inline constexpr const char* kFinalizado = "Finalizado.";
+inline constexpr const char* kDetenido = "Detenido.";
+inline constexpr const char* kDeteniendo =
+    "Deteniendo... por favor espere a que se copie este archivo.";
+inline constexpr const char* kActualizadoPrefix = "ACTUALIZADO - ";

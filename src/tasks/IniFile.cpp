@@ -1,0 +1,195 @@
+#include "tasks/IniFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "platform/Errors.h"
+
+namespace {
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && (isBlank(s.back()) || s.back() == '\r')) s.remove_suffix(1);
+  return s;
+}
+
+char lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (lower(a[i]) != lower(b[i])) return false;
+  return true;
+}
+
+// "[name]" -> name; false for any other line.
+bool sectionName(std::string_view raw, std::string_view& name) {
+  const std::string_view line = trim(raw);
+  if (line.size() < 2 || line.front() != '[') return false;
+  const size_t close = line.find(']');
+  if (close == std::string_view::npos) return false;
+  name = trim(line.substr(1, close - 1));
+  return true;
+}
+
+// "key=value" -> key, value (both trimmed); false for comments and lines without "=".
+bool keyValue(std::string_view raw, std::string_view& key, std::string_view& value) {
+  const std::string_view line = trim(raw);
+  if (line.empty() || line.front() == ';') return false;
+  const size_t eq = line.find('=');
+  if (eq == std::string_view::npos) return false;
+  key = trim(line.substr(0, eq));
+  value = trim(line.substr(eq + 1));
+  return true;
+}
+
+// 0, or the errno of the write that failed.
+int writeAll(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : EIO;
+    done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+}  // namespace
+
+IniFile IniFile::parse(std::string_view text) {
+  IniFile ini;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') {
+      line.remove_suffix(1);
+      if (ini.lines_.empty()) ini.crlf_ = true;
+    }
+    ini.lines_.push_back({std::string(line)});
+    start = end + 1;
+  }
+  return ini;
+}
+
+IniFile IniFile::load(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return parse(text);
+}
+
+bool IniFile::findSection(std::string_view section, size_t& header, size_t& end) const {
+  std::string_view name;
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    if (!sectionName(lines_[i].raw, name) || !sameName(name, section)) continue;
+    header = i;
+    end = i + 1;
+    while (end < lines_.size() && !sectionName(lines_[end].raw, name)) ++end;
+    return true;
+  }
+  return false;
+}
+
+bool IniFile::hasSection(std::string_view section) const {
+  size_t header, end;
+  return findSection(section, header, end);
+}
+
+std::string IniFile::value(std::string_view section, std::string_view key) const {
+  size_t header, end;
+  if (!findSection(section, header, end)) return {};
+  std::string_view k, v;
+  for (size_t i = header + 1; i < end; ++i)
+    if (keyValue(lines_[i].raw, k, v) && sameName(k, key)) return std::string(v);
+  return {};
+}
+
+std::vector<std::pair<std::string, std::string>> IniFile::entries(std::string_view section) const {
+  std::vector<std::pair<std::string, std::string>> result;
+  size_t header, end;
+  if (!findSection(section, header, end)) return result;
+  std::string_view k, v;
+  for (size_t i = header + 1; i < end; ++i)
+    if (keyValue(lines_[i].raw, k, v)) result.emplace_back(k, v);
+  return result;
+}
+
+void IniFile::setValue(std::string_view section, std::string_view key, std::string_view value) {
+  std::string line = std::string(key) + "=" + std::string(value);
+  size_t header, end;
+  if (!findSection(section, header, end)) {
+    lines_.push_back({"[" + std::string(section) + "]"});
+    lines_.push_back({std::move(line)});
+    return;
+  }
+  std::string_view k, v;
+  size_t lastEntry = header;
+  for (size_t i = header + 1; i < end; ++i) {
+    if (!keyValue(lines_[i].raw, k, v)) continue;
+    if (sameName(k, key)) {
+      lines_[i].raw = std::move(line);
+      return;
+    }
+    lastEntry = i;
+  }
+  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(lastEntry + 1), {std::move(line)});
+}
+
+void IniFile::eraseSection(std::string_view section) {
+  // Every section of that name goes: a second copy left behind would be read back instead.
+  size_t header, end;
+  while (findSection(section, header, end))
+    lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(header),
+                 lines_.begin() + static_cast<std::ptrdiff_t>(end));
+}
+
+std::string IniFile::text() const {
+  std::string out;
+  for (const Line& line : lines_) {
+    out += line.raw;
+    out += crlf_ ? "\r\n" : "\n";
+  }
+  return out;
+}
+
+void IniFile::save(const std::string& path) const {
+  // Write through a link to the file it names, so the link itself stays.
+  std::string target = path;
+  char resolved[PATH_MAX];
+  if (::realpath(path.c_str(), resolved)) target = resolved;
+
+  mode_t mode = 0644;
+  struct stat st {};
+  if (::stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
+
+  std::string temp = target + ".XXXXXX";
+  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) throw unableToWrite(path, errno);
+  int err = writeAll(fd, text());
+  if (err == 0 && (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)) err = errno;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err != 0) {
+    ::unlink(temp.c_str());
+    throw unableToWrite(path, err);
+  }
+  if (::rename(temp.c_str(), target.c_str()) != 0) {
+    const int renameError = errno;
+    ::unlink(temp.c_str());
+    throw unableToWrite(path, renameError);
+  }
+}

@@ -1,0 +1,81 @@
+#include "tasks/TaskSettings.h"
+
+#include <sys/stat.h>
+
+#include "tasks/CheckList.h"
+#include "tasks/ExtraerPalabra.h"
+#include "tasks/IniFile.h"
+
+namespace {
+
+constexpr const char* kConfigSection = "CONFIGURACION";
+constexpr const char* kDestinationKey = "DIR_DESTINO";
+constexpr const char* kTasksSection = "TAREAS";
+// Rows up to this index are system rows and show only the last component of their path.
+constexpr int kLastSystemRow = 5;
+
+bool fileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+std::string normalDirDestino(std::string dir) {
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  return dir;
+}
+
+std::string captionFor(const std::string& dirDestino) {
+  return std::string(kCaption) + " - " + dirDestino;
+}
+
+LoadedSettings CargarTareas(const std::string& iniPath, CheckList& memo1,
+                            std::vector<std::string>& rutasTareas,
+                            const std::function<std::vector<TaskRow>()>& systemFolders) {
+  memo1.clear();
+  rutasTareas.clear();
+  const std::vector<TaskRow> firstRun = systemFolders ? systemFolders() : std::vector<TaskRow>{};
+
+  LoadedSettings loaded;
+  if (!fileExists(iniPath)) {
+    for (const TaskRow& row : firstRun) {
+      rutasTareas.push_back(row.path);
+      memo1.append(row.text);
+      memo1.setChecked(memo1.count() - 1, row.checked);
+    }
+    return loaded;
+  }
+
+  const IniFile ini = IniFile::load(iniPath);
+  loaded.fromFile = true;
+  loaded.dirDestino = normalDirDestino(ini.value(kConfigSection, kDestinationKey));
+  // The keys are not interpreted: an entry's place in the section is its row.
+  int place = 0;
+  for (const auto& [key, value] : ini.entries(kTasksSection)) {
+    const bool checked = ExtraerPalabra(1, value) == "1";
+    const size_t blank = value.find(' ');
+    const std::string path = blank == std::string::npos ? value : value.substr(blank + 1);
+    rutasTareas.push_back(path);
+    memo1.append(place > kLastSystemRow ? path : lastComponent(path));
+    if (checked) {
+      memo1.setChecked(place, true);
+      ++loaded.gaugeMaximum;
+    }
+    ++place;
+  }
+  return loaded;
+}
+
+void GuardarTareas(const std::string& iniPath, const CheckList& memo1,
+                   const std::vector<std::string>& rutasTareas, std::string& dirDestino) {
+  dirDestino = normalDirDestino(dirDestino);
+  IniFile ini = IniFile::load(iniPath);
+  ini.setValue(kConfigSection, kDestinationKey, dirDestino);
+  ini.eraseSection(kTasksSection);
+  for (size_t i = 0; i < rutasTareas.size(); ++i) {
+    const bool checked = static_cast<int>(i) < memo1.count() && memo1.checked(static_cast<int>(i));
+    ini.setValue(kTasksSection, std::to_string(i), (checked ? "1 " : "0 ") + rutasTareas[i]);
+  }
+  ini.save(iniPath);
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class CheckList;
+
+// The text of the mail extraction task, as path and as display text.
+inline constexpr const char* kMailTaskText = "Extraer Mensajes E-mail con adjuntos";
+inline constexpr const char* kCaption = "Resguarda v3.0";
+
+// One row of a task list built in memory (the first-run list).
+struct TaskRow {
+  std::string path;
+  std::string text;
+  bool checked = false;
+};
+
+// What a load leaves besides the rows.
+struct LoadedSettings {
+  bool fromFile = false;   // false: first run, the default list was built
+  std::string dirDestino;  // normal form: empty or ending in "/"
+  int gaugeMaximum = 1;    // 1 + the rows loaded checked from the file
+};
+
+// Empty, or ending in "/".
+std::string normalDirDestino(std::string dir);
+// "Resguarda v3.0 - " + dirDestino.
+std::string captionFor(const std::string& dirDestino);
+
+// CargarTareas: empties the task list, reads the system folders (always; an error there
+// leaves the list empty and escapes), then reads the settings file or, when there is none,
+// appends the first-run rows that the system folders gave.
+LoadedSettings CargarTareas(const std::string& iniPath, CheckList& memo1,
+                            std::vector<std::string>& rutasTareas,
+                            const std::function<std::vector<TaskRow>()>& systemFolders);
+
+// GuardarTareas: brings dirDestino to its normal form and replaces the settings file with
+// the destination and every row. Throws "Unable to write to <iniPath>" and then leaves the
+// previous file intact.
+void GuardarTareas(const std::string& iniPath, const CheckList& memo1,
+                   const std::vector<std::string>& rutasTareas, std::string& dirDestino);

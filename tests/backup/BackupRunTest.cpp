@@ -1,0 +1,169 @@
+#include "backup/BackupRun.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "RecordingObserver.h"
+#include "platform/Errors.h"
+#include "support/TempTree.h"
+
+namespace {
+
+constexpr time_t kOld = 1600000000;
+
+struct RunFixture {
+  TempTree tree;
+  TEstad estado;
+  RecordingObserver observer;
+  RunControl control;
+
+  RunResult run(const RunSnapshot& snapshot, const MailTask& mail = {}) {
+    control.go = true;
+    return Resguarda(snapshot, estado, observer, control, mail);
+  }
+  std::string dest() const { return tree.path("dest/"); }
+};
+
+RunSnapshot::Row folderRow(const std::string& path, bool checked = true) {
+  return {path.substr(path.rfind('/') + 1), path, checked, false};
+}
+
+RunSnapshot::Row mailRow(bool checked = true) {
+  return {"Extraer Mensajes E-mail con adjuntos", "Extraer Mensajes E-mail con adjuntos", checked,
+          true};
+}
+
+}  // namespace
+
+TEST(Resguarda, RunsCheckedTasksInOrderWithStatusTextsAndGauge) {
+  RunFixture f;
+  f.tree.write("uno/a.txt", "a", kOld);
+  f.tree.write("dos/b.txt", "b", kOld);
+  f.tree.write("tres/c.txt", "c", kOld);
+  const RunSnapshot snapshot{{folderRow(f.tree.path("uno")), folderRow(f.tree.path("tres"), false),
+                              folderRow(f.tree.path("dos"))},
+                             f.dest()};
+  const RunResult result = f.run(snapshot);
+  EXPECT_EQ(result.outcome, RunOutcome::Finished);
+  EXPECT_EQ(result.failures, 0);
+  EXPECT_EQ(f.observer.events(),
+            (std::vector<std::string>{
+                "clear", "item:Copiando...", "progress", "timer:on", "anim:on", "gauge+",
+                "item:" + f.tree.path("uno"), "log:" + f.tree.path("uno/a.txt"), "gauge+",
+                "item:" + f.tree.path("dos"), "log:" + f.tree.path("dos/b.txt"), "raised",
+                "item:Finalizado.", "anim:off", "gauge0", "progress"}));
+  EXPECT_EQ(f.estado.Copiados, 2);
+  EXPECT_EQ(f.estado.Revisados, 2);
+  EXPECT_EQ(f.estado.TextoEstado(), "Finalizado.");
+  EXPECT_FALSE(f.control.go);
+  EXPECT_EQ(TempTree::files(f.dest()), (std::vector<std::string>{"dos/b.txt", "uno/a.txt"}));
+}
+
+TEST(Resguarda, ANewRunResetsTheCountersAndClearsTheLog) {
+  RunFixture f;
+  f.tree.write("uno/a.txt", "a", kOld);
+  const RunSnapshot snapshot{{folderRow(f.tree.path("uno"))}, f.dest()};
+  f.run(snapshot);
+  f.run(snapshot);
+  EXPECT_EQ(f.estado.Copiados, 0);
+  EXPECT_EQ(f.estado.Revisados, 1);
+}
+
+TEST(Resguarda, StopRequestedBeforeTheStartRunsNothing) {
+  RunFixture f;
+  f.tree.write("uno/a.txt", "a", kOld);
+  f.control.go = false;
+  const RunResult result =
+      Resguarda({{folderRow(f.tree.path("uno"))}, f.dest()}, f.estado, f.observer, f.control, {});
+  EXPECT_EQ(result.outcome, RunOutcome::Stopped);
+  EXPECT_EQ(f.observer.events(),
+            (std::vector<std::string>{"item:Detenido.", "timer:off", "anim:off"}));
+  EXPECT_FALSE(TempTree::exists(f.dest()));
+}
+
+TEST(Resguarda, AStopDuringATaskLeavesTheLaterTasksUntouched) {
+  RunFixture g;
+  // A mail task placed first raises the stop; the folder task after it copies nothing.
+  g.tree.write("uno/a.txt", "a", kOld);
+  const RunSnapshot stopped{{mailRow(), folderRow(g.tree.path("uno"))}, g.dest()};
+  const RunResult r = g.run(stopped, [](RunContext& run) { run.control.go = false; });
+  EXPECT_EQ(r.outcome, RunOutcome::Stopped);
+  EXPECT_EQ(g.estado.TextoEstado(), "Detenido.");
+  const auto events = g.observer.events();
+  EXPECT_EQ(std::count(events.begin(), events.end(), "gauge+"), 2);
+  EXPECT_EQ(events.back(), "progress");
+  EXPECT_NE(std::find(events.begin(), events.end(), "timer:off"), events.end());
+  EXPECT_TRUE(TempTree::files(g.dest()).empty());
+}
+
+TEST(Resguarda, NoDestinationRaisesTheButtonAndRunsNothing) {
+  RunFixture f;
+  f.tree.write("uno/a.txt", "a", kOld);
+  const RunResult result = f.run({{folderRow(f.tree.path("uno"))}, ""});
+  EXPECT_EQ(result.outcome, RunOutcome::NoDestination);
+  EXPECT_EQ(f.observer.events(), (std::vector<std::string>{"clear", "raised"}));
+  EXPECT_EQ(f.estado.Revisados, 0);
+  EXPECT_FALSE(f.control.go);
+}
+
+TEST(Resguarda, DestinationThatCannotBeCreatedFinishesWithoutTasks) {
+  RunFixture f;
+  f.tree.write("uno/a.txt", "a", kOld);
+  f.tree.write("file", "not a folder");
+  const RunResult result = f.run({{folderRow(f.tree.path("uno"))}, f.tree.path("file/dest/")});
+  EXPECT_EQ(result.outcome, RunOutcome::DestinationNotCreatable);
+  EXPECT_EQ(f.observer.events(), (std::vector<std::string>{"clear", "raised", "item:Finalizado.",
+                                                           "anim:off", "gauge0", "progress"}));
+  EXPECT_EQ(f.estado.TextoEstado(), "Finalizado.");
+}
+
+TEST(Resguarda, MailTaskIsDispatchedWhereverItStandsAndItsFailureIsLogged) {
+  RunFixture f;
+  f.tree.write("uno/a.txt", "a", kOld);
+  int calls = 0;
+  const RunSnapshot snapshot{{mailRow(), folderRow(f.tree.path("uno")), mailRow(false)}, f.dest()};
+  const RunResult result = f.run(snapshot, [&](RunContext&) {
+    ++calls;
+    throw cannotOpenFile("/store/folders.dbx", ENOENT);
+  });
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(result.outcome, RunOutcome::Finished);
+  EXPECT_EQ(result.failures, 1);
+  EXPECT_EQ(f.observer.logLines(),
+            (std::vector<std::string>{"ERROR - /store/folders.dbx: No such file or directory",
+                                      f.tree.path("uno/a.txt")}));
+}
+
+TEST(Resguarda, WithoutAMailExportTheMailTaskFailsAndTheRunGoesOn) {
+  RunFixture f;
+  f.tree.write("uno/a.txt", "a", kOld);
+  const RunResult result = f.run({{mailRow(), folderRow(f.tree.path("uno"))}, f.dest()});
+  EXPECT_EQ(result.failures, 1);
+  ASSERT_EQ(f.observer.logLines().size(), 2u);
+  EXPECT_EQ(f.observer.logLines()[0].rfind("ERROR - Extraer Mensajes E-mail con adjuntos: ", 0),
+            0u);
+  EXPECT_EQ(f.estado.Copiados, 1);
+}
+
+TEST(Resguarda, EmptyAndMissingTaskFoldersArePassedOver) {
+  RunFixture f;
+  f.tree.write("uno/a.txt", "a", kOld);
+  const RunSnapshot snapshot{
+      {folderRow(""), folderRow(f.tree.path("missing")), folderRow(f.tree.path("uno"))}, f.dest()};
+  const RunResult result = f.run(snapshot);
+  EXPECT_EQ(result.outcome, RunOutcome::Finished);
+  EXPECT_EQ(TempTree::files(f.dest()), std::vector<std::string>{"uno/a.txt"});
+  const auto events = f.observer.events();
+  EXPECT_EQ(std::count(events.begin(), events.end(), "gauge+"), 3);
+}
+
+TEST(Resguarda, ADestinationInsideTheTaskFolderIsNotCopiedIntoItself) {
+  RunFixture f;
+  f.tree.write("docs/a.txt", "a", kOld);
+  const RunSnapshot snapshot{{folderRow(f.tree.path("docs"))}, f.tree.path("docs/copias/")};
+  f.run(snapshot);
+  f.run(snapshot);
+  EXPECT_EQ(TempTree::files(f.tree.path("docs")),
+            (std::vector<std::string>{"a.txt", "copias/docs/a.txt"}));
+}

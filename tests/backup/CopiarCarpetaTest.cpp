@@ -1,0 +1,291 @@
+#include "backup/CopiarCarpeta.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+#include "ForkedChild.h"
+#include "backup/RunContext.h"
+#include "support/TempTree.h"
+
+namespace {
+
+using Files = std::vector<std::string>;
+constexpr time_t T = 1700000000;  // even: T and T + 1 share a two-second step
+
+class RecordingObserver : public NullRunObserver {
+ public:
+  void logLine(const std::string& line) override {
+    lines.push_back(line);
+    if (onLine) onLine(line);
+    if (full) throw std::runtime_error("log full");
+  }
+  void countersChanged() override { ++refreshes; }
+
+  std::vector<std::string> lines;
+  std::function<void(const std::string&)> onLine;
+  bool full = false;
+  int refreshes = 0;
+};
+
+class Mirror : public testing::Test {
+ protected:
+  Mirror() {
+    control.go = true;
+    tree.mkdir("bk");
+  }
+
+  // Mirrors the task folder `relative` of the tree into bk/.
+  void mirror(const std::string& relative) { mirrorPath(tree.path(relative)); }
+  void mirrorPath(const std::string& root) {
+    const MirrorTask task{root, FolderIdentity::of(dest)};
+    CopiarCarpeta(root + "/", task, run);
+  }
+  std::string out(const std::string& relative) const { return dest + relative; }
+  Files copied() const { return TempTree::files(dest); }
+  void expectCounts(int copiados, int actualizados, int revisados) const {
+    EXPECT_EQ(estado.Copiados, copiados);
+    EXPECT_EQ(estado.Actualizados, actualizados);
+    EXPECT_EQ(estado.Revisados, revisados);
+  }
+
+  TempTree tree;
+  TEstad estado;
+  RecordingObserver observer;
+  RunControl control;
+  std::string dest = tree.path("bk") + "/";
+  RunContext run{estado, observer, control, dest};
+};
+
+// The update rule, one source file against what the destination already holds.
+struct UpdateCase {
+  const char* name;
+  time_t source;
+  std::optional<time_t> destination;  // none: missing
+  bool copied;
+};
+
+class UpdateRule : public Mirror, public testing::WithParamInterface<UpdateCase> {};
+
+TEST_P(UpdateRule, CopiesMissingAndOlderCopiesOnly) {
+  const UpdateCase& c = GetParam();
+  const std::string source = tree.write("Mis/x.txt", "new", c.source);
+  if (c.destination) tree.write("bk/Mis/x.txt", "old", *c.destination);
+  mirror("Mis");
+
+  const bool update = c.copied && c.destination;
+  EXPECT_EQ(TempTree::read(out("Mis/x.txt")), c.copied ? "new" : "old");
+  EXPECT_EQ(observer.lines, c.copied ? Files{(update ? "ACTUALIZADO - " : "") + source} : Files{});
+  expectCounts(c.copied && !update, update, 1);
+  EXPECT_EQ(run.failures, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UpdateRule,
+    testing::Values(UpdateCase{"Missing", T, std::nullopt, true},
+                    UpdateCase{"SameTime", T, T, false},
+                    UpdateCase{"SameTwoSecondStep", T + 1, T, false},
+                    UpdateCase{"NewerByOneStep", T + 2, T, true},
+                    UpdateCase{"DestinationMuchOlder", T, T - 400 * 86400, true},
+                    UpdateCase{"DestinationNewer", T, T + 2, false},
+                    UpdateCase{"SourceWithTopBitSet", 2400000000, T, true},
+                    UpdateCase{"DestinationWithTopBitSet", T, 2400000000, false}),
+    [](const testing::TestParamInfo<UpdateCase>& p) { return std::string(p.param.name); });
+
+TEST_F(Mirror, TaskFolderKeepsItsNameInsideTheDestination) {
+  tree.write("docs/Mis/a/b/x.txt", "x", T);
+  tree.write("docs/Mis/top.txt", "t", T);
+  mirror("docs/Mis");
+  EXPECT_EQ(copied(), (Files{"Mis/a/b/x.txt", "Mis/top.txt"}));
+  // Subfolders are walked before the files of their parent.
+  EXPECT_EQ(observer.lines,
+            (Files{tree.path("docs/Mis/a/b/x.txt"), tree.path("docs/Mis/top.txt")}));
+  EXPECT_EQ(observer.refreshes, 2);
+}
+
+TEST_F(Mirror, CopyHasTheTimeOfTheCopyAndTheOrdinaryMode) {
+  tree.write("Mis/x.txt", "x", T);
+  ::chmod(tree.path("Mis/x.txt").c_str(), 0600);
+  const time_t before = ::time(nullptr);
+  mirror("Mis");
+  struct stat st {};
+  ASSERT_EQ(::stat(out("Mis/x.txt").c_str(), &st), 0);
+  EXPECT_GE(st.st_mtime, before - 1);
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask);
+  // And so a second run finds it up to date.
+  observer.lines.clear();
+  mirror("Mis");
+  EXPECT_TRUE(observer.lines.empty());
+}
+
+TEST_F(Mirror, StopRequestLetsTheFileInProgressFinishAndNothingMore) {
+  for (const char* f : {"Mis/a/1", "Mis/a/2", "Mis/b/3", "Mis/4", "Mis/5"}) tree.write(f, f, T);
+  observer.onLine = [this](const std::string&) { control.go = false; };
+  mirror("Mis");
+  ASSERT_EQ(observer.lines.size(), 1u);
+  EXPECT_EQ(copied().size(), 1u);
+  expectCounts(1, 0, 1);
+}
+
+TEST_F(Mirror, StopFlagDownBeforeTheCallTouchesNothing) {
+  tree.write("Mis/x.txt", "x", T);
+  control.go = false;
+  mirror("Mis");
+  EXPECT_TRUE(TempTree::list(dest).empty());
+  EXPECT_TRUE(observer.lines.empty());
+  expectCounts(0, 0, 0);
+}
+
+TEST_F(Mirror, HiddenFoldersAreNotEnteredButDotFilesAreCopied) {
+  tree.write("Mis/.cache/x", "x", T);
+  tree.write("Mis/.profile", "p", T);
+  tree.write("Mis/sub/.rc", "r", T);
+  mirror("Mis");
+  EXPECT_EQ(copied(), (Files{"Mis/.profile", "Mis/sub/.rc"}));
+}
+
+TEST_F(Mirror, SpecialFilesAreNeverOpenedNorCounted) {
+  tree.write("Mis/x.txt", "x", T);
+  ASSERT_EQ(::mkfifo(tree.path("Mis/fifo").c_str(), 0644), 0);
+  ASSERT_EQ(::symlink("fifo", tree.path("Mis/to-fifo").c_str()), 0);
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  const std::string sockPath = tree.path("Mis/sock");
+  ASSERT_LT(sockPath.size(), sizeof addr.sun_path);
+  sockPath.copy(addr.sun_path, sockPath.size());
+  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  mirror("Mis");  // would hang on opening the FIFO
+  ::close(sock);
+  EXPECT_EQ(TempTree::list(out("Mis")), Files{"x.txt"});
+  expectCounts(1, 0, 1);
+}
+
+TEST_F(Mirror, LinksAreFollowedAndCyclesEnd) {
+  tree.write("Mis/x", "x", T);
+  tree.write("Mis/a/y", "y", T);
+  tree.write("other/z", "z", T);
+  tree.write("target.txt", "content", T);
+  ASSERT_EQ(::symlink("..", tree.path("Mis/a/up").c_str()), 0);
+  ASSERT_EQ(::symlink(tree.path("Mis").c_str(), tree.path("Mis/a/self").c_str()), 0);
+  ASSERT_EQ(::symlink("../other", tree.path("Mis/linked").c_str()), 0);
+  ASSERT_EQ(::symlink("../target.txt", tree.path("Mis/file-link").c_str()), 0);
+  ASSERT_EQ(::symlink("nowhere", tree.path("Mis/dangling").c_str()), 0);
+  ASSERT_EQ(::symlink("Mis", tree.path("MisLink").c_str()), 0);
+  mirrorPath(tree.path("MisLink"));
+  EXPECT_EQ(copied(), (Files{"MisLink/a/y", "MisLink/file-link", "MisLink/linked/z", "MisLink/x"}));
+  EXPECT_EQ(TempTree::read(out("MisLink/file-link")), "content");
+  expectCounts(4, 0, 4);
+  EXPECT_EQ(run.failures, 0);
+}
+
+TEST_F(Mirror, NamesAreBytes) {
+  const std::string latin1 = "caf\xe9 \xff.txt";
+  const std::string longest(255, 'n');
+  tree.write("Mis/" + latin1, "l", T);
+  tree.write("Mis/" + longest, "n", T);
+  mirror("Mis");
+  EXPECT_EQ(TempTree::read(out("Mis/" + latin1)), "l");
+  EXPECT_EQ(TempTree::read(out("Mis/" + longest)), "n");
+  expectCounts(2, 0, 2);
+}
+
+TEST_F(Mirror, ReadOnlyCopyIsNotReplaced) {
+  const std::string source = tree.write("Mis/x.txt", "new", T + 10);
+  const std::string copy = tree.write("bk/Mis/x.txt", "old", T);
+  ::chmod(copy.c_str(), 0444);
+  tree.write("Mis/y.txt", "y", T);
+  mirror("Mis");
+  EXPECT_EQ(TempTree::read(copy), "old");
+  EXPECT_EQ(TempTree::read(out("Mis/y.txt")), "y");
+  ASSERT_EQ(observer.lines.size(), 3u);
+  EXPECT_EQ(observer.lines[0].rfind("ACTUALIZADO - " + source, 0), 0u) << observer.lines[0];
+  EXPECT_EQ(observer.lines[1], "ERROR - " + copy + ": Permission denied");
+  expectCounts(1, 0, 2);
+  EXPECT_EQ(run.failures, 1);
+  EXPECT_EQ(TempTree::list(out("Mis")), (Files{"x.txt", "y.txt"}));
+}
+
+TEST_F(Mirror, UnreadableSourceFileAndFolderWithoutPermissionOverride) {
+  const std::string locked = tree.write("Mis/locked.txt", "secret", T);
+  tree.write("Mis/shut/inner.txt", "i", T);
+  tree.write("Mis/ok.txt", "ok", T);
+  ::chmod(locked.c_str(), 0);
+  ::chmod(tree.path("Mis/shut").c_str(), 0);
+  const std::string result = runInChild([this] {
+    dropPermissionOverride();
+    mirror("Mis");
+    std::string r = std::to_string(estado.Copiados) + " " + std::to_string(estado.Revisados) + " " +
+                    std::to_string(run.failures) + "\n";
+    for (const auto& line : observer.lines) r += line + "\n";
+    return r;
+  });
+  EXPECT_EQ(result, "1 2 1\n" + locked + "\nERROR - " + locked + ": Permission denied\n" +
+                        tree.path("Mis/ok.txt") + "\n");
+  EXPECT_EQ(copied(), Files{"Mis/ok.txt"});
+}
+
+TEST_F(Mirror, EmptyFoldersCreateNothingAndDeletedFilesStay) {
+  tree.mkdir("Mis/empty/deeper");
+  tree.write("bk/Mis/gone.txt", "kept", T);
+  mirror("Mis");
+  EXPECT_EQ(copied(), Files{"Mis/gone.txt"});
+  EXPECT_FALSE(TempTree::exists(out("Mis/empty")));
+  expectCounts(0, 0, 0);
+}
+
+TEST_F(Mirror, DestinationInsideTheTaskIsNotWalked) {
+  tree.write("Mis/x", "x", T);
+  ASSERT_EQ(::symlink("bk", tree.path("Mis/alias").c_str()), 0);
+  dest = tree.path("Mis/bk") + "/";
+  run.dirDestino = dest;
+  tree.mkdir("Mis/bk");
+  mirror("Mis");
+  mirror("Mis");
+  EXPECT_EQ(copied(), Files{"Mis/x"});
+  expectCounts(1, 0, 2);
+}
+
+TEST_F(Mirror, EmptyTaskPathIsPassedOver) {
+  const MirrorTask task{"", FolderIdentity::of(dest)};
+  CopiarCarpeta("/", task, run);
+  CopiarCarpeta("", task, run);
+  expectCounts(0, 0, 0);
+  EXPECT_TRUE(observer.lines.empty());
+}
+
+TEST_F(Mirror, MissingTaskFolderIsPassedOver) {
+  mirror("nothing-here");
+  EXPECT_TRUE(observer.lines.empty());
+  EXPECT_TRUE(TempTree::list(dest).empty());
+}
+
+TEST_F(Mirror, FullLogDoesNotStopTheCopy) {
+  tree.write("Mis/x", "x", T);
+  tree.write("Mis/y", "y", T);
+  observer.full = true;
+  mirror("Mis");
+  EXPECT_EQ(copied(), (Files{"Mis/x", "Mis/y"}));
+  expectCounts(2, 0, 2);
+}
+
+TEST_F(Mirror, DestinationThatCannotBeCreatedFailsEachFile) {
+  tree.write("Mis/a/x", "x", T);
+  tree.write("Mis/a/y", "y", T);
+  tree.write("bk/Mis/a", "a file where the folder should be", T);
+  mirror("Mis");
+  expectCounts(0, 0, 2);
+  EXPECT_EQ(run.failures, 2);
+  EXPECT_EQ(observer.lines.size(), 4u);
+}
+
+}  // namespace

@@ -1,0 +1,33 @@
+#include "support/Unprivileged.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace {
+constexpr uid_t kNobody = 65534;
+}
+
+int runUnprivileged(const std::function<int()>& body) {
+  const pid_t child = ::fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    if (::geteuid() == 0 && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) ::_exit(125);
+    ::_exit(body());
+  }
+  int status = 0;
+  if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+void makeReadOnlyForOthers(const std::string& root, const std::string& folder) {
+  std::string path = root;
+  ::chmod(path.c_str(), 0755);
+  for (size_t pos = root.size() + 1; pos <= folder.size(); ++pos) {
+    if (pos == folder.size() || folder[pos] == '/') ::chmod(folder.substr(0, pos).c_str(), 0755);
+  }
+  // Files already there stay readable by others.
+  ::chmod(folder.c_str(), 0555);
+}

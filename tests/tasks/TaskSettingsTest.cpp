@@ -1,0 +1,142 @@
+#include "tasks/TaskSettings.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <stdexcept>
+
+#include "platform/Errors.h"
+#include "support/TempTree.h"
+#include "support/Unprivileged.h"
+#include "tasks/CheckList.h"
+
+namespace {
+
+struct Loaded {
+  PlainCheckList memo1;
+  std::vector<std::string> rutas;
+  LoadedSettings settings;
+};
+
+std::vector<TaskRow> defaultRows() {
+  return {{"/home/ana/Documentos", "Documentos", true}, {kMailTaskText, kMailTaskText, false}};
+}
+
+Loaded load(const std::string& iniPath) {
+  Loaded result;
+  result.settings = CargarTareas(iniPath, result.memo1, result.rutas, defaultRows);
+  return result;
+}
+
+std::string rowsOf(const Loaded& l) {
+  std::string out;
+  for (int i = 0; i < l.memo1.count(); ++i)
+    out += (l.memo1.checked(i) ? "[x] " : "[ ] ") + l.memo1.text(i) + " | " + l.rutas[i] + "\n";
+  return out;
+}
+
+}  // namespace
+
+TEST(CargarTareas, ReadsRowsByPlaceWithTheirFlagsAndTexts) {
+  TempTree tree;
+  const std::string ini = tree.write(
+      "Resguarda.ini",
+      "[CONFIGURACION]\nDIR_DESTINO=/media/copias\n[TAREAS]\n10=1 /home/ana/Documentos\n"
+      "3=1\n7=0 /srv/Program Files/Datos\n2=/srv/Program Files/Datos\n1=1  /lead blank\n"
+      "5=0 Extraer Mensajes E-mail con adjuntos\n6=1 /home/ana/Proyectos\n8=10 /x\n9=01 /y\n"
+      "0=1 /z/\n");
+  const Loaded l = load(ini);
+  EXPECT_TRUE(l.settings.fromFile);
+  EXPECT_EQ(l.settings.dirDestino, "/media/copias/");
+  EXPECT_EQ(rowsOf(l),
+            "[x] Documentos | /home/ana/Documentos\n"
+            "[x] 1 | 1\n"
+            "[ ] Datos | /srv/Program Files/Datos\n"
+            "[ ] Datos | Files/Datos\n"
+            "[x] lead blank |  /lead blank\n"
+            "[ ] Extraer Mensajes E-mail con adjuntos | Extraer Mensajes E-mail con adjuntos\n"
+            "[x] /home/ana/Proyectos | /home/ana/Proyectos\n"
+            "[ ] /x | /x\n"
+            "[ ] /y | /y\n"
+            "[x] /z/ | /z/\n");
+  EXPECT_EQ(l.settings.gaugeMaximum, 1 + 5);
+}
+
+TEST(CargarTareas, WithoutAFileBuildsTheFirstRunList) {
+  TempTree tree;
+  const Loaded l = load(tree.path("Resguarda.ini"));
+  EXPECT_FALSE(l.settings.fromFile);
+  EXPECT_EQ(l.settings.dirDestino, "");
+  EXPECT_EQ(l.settings.gaugeMaximum, 1);
+  EXPECT_EQ(rowsOf(l),
+            "[x] Documentos | /home/ana/Documentos\n"
+            "[ ] Extraer Mensajes E-mail con adjuntos | Extraer Mensajes E-mail con adjuntos\n");
+  EXPECT_FALSE(TempTree::exists(tree.path("Resguarda.ini")));
+}
+
+TEST(CargarTareas, AFileWithoutTasksGivesAnEmptyListNotTheDefault) {
+  TempTree tree;
+  for (const char* content : {"", "[CONFIGURACION]\nDIR_DESTINO=\n", "[TAREAS]\n"}) {
+    const Loaded l = load(tree.write("Resguarda.ini", content));
+    EXPECT_EQ(l.memo1.count(), 0) << content;
+    EXPECT_EQ(l.settings.dirDestino, "");
+    EXPECT_EQ(captionFor(l.settings.dirDestino), "Resguarda v3.0 - ");
+  }
+}
+
+TEST(CargarTareas, AnErrorReadingTheSystemFoldersLeavesTheListEmpty) {
+  TempTree tree;
+  const std::string ini = tree.write("Resguarda.ini", "[TAREAS]\n0=1 /a\n");
+  PlainCheckList memo1;
+  memo1.append("old");
+  std::vector<std::string> rutas{"old"};
+  auto failing = []() -> std::vector<TaskRow> { throw invalidDataType("Personal"); };
+  EXPECT_THROW(CargarTareas(ini, memo1, rutas, failing), ResguardaError);
+  EXPECT_EQ(memo1.count(), 0);
+  EXPECT_TRUE(rutas.empty());
+}
+
+TEST(GuardarTareas, WritesTheDocumentedLayoutAndReadsBack) {
+  TempTree tree;
+  const std::string ini =
+      tree.write("Resguarda.ini", "[CONFIGURACION]\nOtra=1\n[TAREAS]\n10=1 /a\n3=1 /b\n7=0 /c\n");
+  Loaded l = load(ini);
+  l.memo1.setChecked(2, true);
+  std::string dir = "/media/copias";
+  GuardarTareas(ini, l.memo1, l.rutas, dir);
+  EXPECT_EQ(dir, "/media/copias/");
+  EXPECT_EQ(TempTree::read(ini),
+            "[CONFIGURACION]\nOtra=1\nDIR_DESTINO=/media/copias/\n[TAREAS]\n0=1 /a\n1=1 /b\n"
+            "2=1 /c\n");
+  const Loaded again = load(ini);
+  EXPECT_EQ(rowsOf(again), "[x] a | /a\n[x] b | /b\n[x] c | /c\n");
+  EXPECT_EQ(again.settings.gaugeMaximum, 4);
+}
+
+TEST(GuardarTareas, AnEmptyListRemovesTheSectionAndLoadsEmpty) {
+  TempTree tree;
+  const std::string ini = tree.write("Resguarda.ini", "[TAREAS]\n0=1 /a\n[Otra]\nx=1\n");
+  PlainCheckList memo1;
+  std::string dir;
+  GuardarTareas(ini, memo1, {}, dir);
+  EXPECT_EQ(TempTree::read(ini), "[Otra]\nx=1\n[CONFIGURACION]\nDIR_DESTINO=\n");
+  EXPECT_EQ(load(ini).memo1.count(), 0);
+}
+
+TEST(GuardarTareas, AFailedSaveKeepsThePreviousFile) {
+  TempTree tree;
+  const std::string ini = tree.write("cfg/Resguarda.ini", "[TAREAS]\n0=1 /a\n");
+  makeReadOnlyForOthers(tree.root(), tree.path("cfg"));
+  const int status = runUnprivileged([&] {
+    PlainCheckList memo1;
+    std::string dir = "/x";
+    try {
+      GuardarTareas(ini, memo1, {}, dir);
+    } catch (const ResguardaError& e) {
+      return std::string(e.what()) == "Unable to write to " + ini ? 0 : 2;
+    }
+    return 1;
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(TempTree::read(ini), "[TAREAS]\n0=1 /a\n");
+}
