@@ -14,6 +14,7 @@
 #include "mail/ByteStreams.h"
 #include "mail/ExportSink.h"
 #include "mail/FiltrarNombre.h"
+#include "mail/StoreFolder.h"
 #include "mail/UUE.h"
 #include "platform/Errors.h"
 
@@ -353,4 +354,8 @@ std::string dateText(const Toe5_FileTime& received) {
 void ExtraerMensajes(const std::string& storeFolder, const std::string& dirDestino,
                      ExportSink& sink) {
   Exporter(storeFolder, dirDestino, sink).run();
+}
+
+void ExtraerMensajes(const std::string& dirDestino, ExportSink& sink) {
+  ExtraerMensajes(oe5_StoreFolder(), dirDestino, sink);
 }

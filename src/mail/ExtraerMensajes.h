@@ -14,6 +14,8 @@ class ExportSink;
 // fails is skipped (failed writes are reported through sink.failed first).
 void ExtraerMensajes(const std::string& storeFolder, const std::string& dirDestino,
                      ExportSink& sink);
+// The same for the current user's store (oe5_StoreFolder()).
+void ExtraerMensajes(const std::string& dirDestino, ExportSink& sink);
 
 // Pieces of the export, exposed for tests.
 namespace mail_export {
