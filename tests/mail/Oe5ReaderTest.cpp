@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -362,9 +363,12 @@ TEST(Oe5Store, UnopenableFilesRaiseCannotOpenFile) {
   const std::string store = tree.mkdir("store");
   tree.mkdir("store/carpeta.dbx");
   tree.write("outside.dbx", "");
+  // A pipe under a store file's name must fail at once, not wait for a writer.
+  ASSERT_EQ(::mkfifo((store + "/tuberia.dbx").c_str(), 0600), 0);
   const Oe5Store oe5(store + "/");
   Toe5_IndexList list;
-  for (const std::string name : {"missing.dbx", "carpeta.dbx", "../outside.dbx", "..", ""}) {
+  for (const std::string name :
+       {"missing.dbx", "carpeta.dbx", "tuberia.dbx", "../outside.dbx", "..", ""}) {
     try {
       oe5.oe5_ReadIndex(name, &list);
       ADD_FAILURE() << name;
