@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "mail/ByteStreams.h"
 #include "mail/ExportSink.h"
 #include "mail/FiltrarNombre.h"
+#include "mail/StoreFolder.h"
 #include "mail/UUE.h"
 #include "platform/Errors.h"
 
@@ -22,12 +24,52 @@ constexpr std::string_view kAttachmentHeader = "content-disposition: attachment"
 constexpr std::string_view kBlankLine = "\r\n\r\n";
 constexpr int32_t kHasAttachments = 0x4000;
 
-std::string asciiLower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+}  // namespace
+
+namespace mail_export {
+
+size_t findIgnoringCase(std::string_view text, size_t from, std::string_view needle) {
+  auto matchesAt = [&](size_t start) {
+    for (size_t i = 0; i < needle.size(); ++i) {
+      char c = text[start + i];
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+      if (c != needle[i]) return false;
+    }
+    return true;
+  };
+  if (needle.empty() || from > text.size() || needle.size() > text.size() - from) {
+    return std::string_view::npos;
   }
-  return lower;
+  // Anchor on the needle's first non-letter ("-" or "="), which encoded bodies never hold, so
+  // memchr skips most of the text; the rest is compared without regard to case.
+  size_t anchor = 0;
+  while (anchor < needle.size() && needle[anchor] >= 'a' && needle[anchor] <= 'z') ++anchor;
+  if (anchor == needle.size()) {
+    for (size_t start = from; start + needle.size() <= text.size(); ++start) {
+      if (matchesAt(start)) return start;
+    }
+    return std::string_view::npos;
+  }
+  const char* begin = text.data();
+  const char* last = begin + (text.size() - needle.size() + anchor);  // last anchor place
+  for (const char* p = begin + from + anchor; p <= last; ++p) {
+    p = static_cast<const char*>(std::memchr(p, needle[anchor], last - p + 1));
+    if (!p) break;
+    const size_t start = static_cast<size_t>(p - begin) - anchor;
+    if (matchesAt(start)) return start;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace mail_export
+
+namespace {
+
+// Position of needle in text[from, to), or npos.
+size_t findIn(std::string_view text, size_t from, size_t to, std::string_view needle) {
+  if (from >= to || to > text.size()) return std::string_view::npos;
+  const void* hit = ::memmem(text.data() + from, to - from, needle.data(), needle.size());
+  return hit ? static_cast<const char*>(hit) - text.data() : std::string_view::npos;
 }
 
 // Creates a folder and its missing parents; failures show up when a file is created in it.
@@ -53,32 +95,61 @@ mode_t fileMode() {
   return 0666 & ~mask;
 }
 
-// Writes a file through a hidden temporary name in its folder and renames it into place when
-// complete, so a failure never leaves a partial file nor spoils an earlier copy.
+// A short hidden name, unused in folder, for a file about to be renamed into place.
+std::string hiddenName(const std::string& folder) {
+  static std::atomic<unsigned> counter = 0;
+  struct stat st {};
+  for (;;) {
+    const std::string name =
+        folder + ".rgtmp-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+    if (::lstat(name.c_str(), &st) != 0) return name;
+  }
+}
+
+// Writes a file so that it appears whole or not at all: the bytes go to an unnamed file in
+// the destination folder (or, where the file system lacks those, to a hidden temporary name),
+// which is renamed into place only when complete. A failure, or the process being killed,
+// never leaves a partial file nor spoils an earlier copy.
 void writeFileAtomically(const std::string& path, mode_t mode,
                          const std::function<void(OutputByteStream&)>& produce) {
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-  std::string temp = folder + ".rgtmp-XXXXXX";
-  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) throw unableToWrite(path, errno);
-  try {
-    FdOutputStream out(fd, path);
-    produce(out);
-    if (::fchmod(fd, mode) != 0) throw unableToWrite(path, errno);
-    if (::close(fd) != 0) {
+  std::string temp;
+  bool unnamed = true;
+  int fd = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    unnamed = false;
+    temp = folder + ".rgtmp-XXXXXX";
+    fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd >= 0 && ::fchmod(fd, mode) != 0) {
       const int err = errno;
+      ::close(fd);
       ::unlink(temp.c_str());
       throw unableToWrite(path, err);
     }
+  }
+  if (fd < 0) throw unableToWrite(path, errno);
+  int err = 0;
+  try {
+    FdOutputStream out(fd, path);
+    produce(out);
   } catch (...) {
     ::close(fd);
-    ::unlink(temp.c_str());
+    if (!unnamed) ::unlink(temp.c_str());
     throw;
   }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    const int err = errno;
-    ::unlink(temp.c_str());
+  bool named = !unnamed;
+  if (unnamed) {
+    // The unnamed file gets a name only now, for the instant before the rename.
+    temp = hiddenName(folder);
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    named = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    if (!named) err = errno;
+  }
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && ::rename(temp.c_str(), path.c_str()) != 0) err = errno;
+  if (err != 0) {
+    if (named) ::unlink(temp.c_str());
     throw unableToWrite(path, err);
   }
 }
@@ -134,22 +205,22 @@ class Exporter {
   void exportMessage(Oe5File& file, const std::string& folderName,
                      const Toe5_MessageInfo& message) {
     if (message.Flags & kHasAttachments) {
-      const std::string text = oe5_ReadMessageText(file, message.TextPos);
-      const std::string lower = asciiLower(text);
-      const size_t from = lower.find(kAttachmentHeader);
-      if (from != std::string::npos) writeMessage(folderName, message, text, lower, from);
+      std::string& text = text_;
+      oe5_ReadMessageText(file, message.TextPos, text);
+      const size_t from = mail_export::findIgnoringCase(text, 0, kAttachmentHeader);
+      if (from != std::string::npos) writeMessage(folderName, message, text, from);
     }
     sink_.messageReviewed();
   }
 
   void writeMessage(const std::string& folderName, const Toe5_MessageInfo& message,
-                    const std::string& text, const std::string& lower, size_t from) {
+                    const std::string& text, size_t from) {
     const std::string messageFolder = destination_ + "mensajes/" + folderName + "/";
     const std::string attachmentFolder = destination_ + "adjuntos/" + folderName + "/";
     makeFolders(messageFolder);
     makeFolders(attachmentFolder);
 
-    std::string name = mail_export::attachmentName(text, lower, from);
+    std::string name = mail_export::attachmentName(text, from);
     const std::string messagePath =
         messageFolder +
         FiltrarNombre(message.SenderAddress + "#" + message.Subject + "#" +
@@ -162,7 +233,7 @@ class Exporter {
     // The message text is cut as the attachments are taken out: rest is where it now starts.
     size_t rest = from;
     for (;;) {
-      const size_t header = text.find(kBlankLine, rest);
+      const size_t header = findIn(text, rest, text.size(), kBlankLine);
       rest = header == std::string::npos ? std::min(rest + 3, text.size()) : header + 4;
       const std::string_view body = attachmentBody(text, rest);
       rest += body.size();
@@ -185,9 +256,9 @@ class Exporter {
       sink_.logLine(logged);
       sink_.attachmentWritten();
 
-      const size_t next = lower.find(kAttachmentHeader, rest);
+      const size_t next = mail_export::findIgnoringCase(text, rest, kAttachmentHeader);
       if (next == std::string::npos) break;
-      name = mail_export::attachmentName(text, lower, next);
+      name = mail_export::attachmentName(text, next);
       rest = next;
     }
   }
@@ -196,8 +267,10 @@ class Exporter {
   // to a line beginning with "--" (a boundary) when that comes first. Each line keeps its
   // CR LF. Without either, the body is empty.
   static std::string_view attachmentBody(const std::string& text, size_t start) {
-    const size_t blank = text.find(kBlankLine, start);
-    size_t boundary = text.compare(start, 2, "--") == 0 ? start : text.find("\r\n--", start);
+    const size_t blank = findIn(text, start, text.size(), kBlankLine);
+    const size_t limit = blank == std::string::npos ? text.size() : blank;
+    size_t boundary =
+        text.compare(start, 2, "--") == 0 ? start : findIn(text, start, limit, "\r\n--");
     if (boundary != std::string::npos && boundary != start) boundary += 2;
     if (boundary != std::string::npos && (blank == std::string::npos || boundary <= blank)) {
       return std::string_view(text).substr(start, boundary - start);
@@ -218,6 +291,7 @@ class Exporter {
 
   Oe5Store store_;
   ExportSink& sink_;
+  std::string text_;  // the message in hand; its storage serves every message
   std::string destination_;
   mode_t mode_;
 };
@@ -236,8 +310,8 @@ std::string folderComponent(const std::string& name) {
   return component;
 }
 
-std::string attachmentName(std::string_view text, std::string_view lower, size_t from) {
-  const size_t found = lower.find("name=", from);
+std::string attachmentName(std::string_view text, size_t from) {
+  const size_t found = findIgnoringCase(text, from, "name=");
   size_t start;
   if (found == std::string_view::npos) {
     start = from + 5;  // as if "name=" stood at the very start
@@ -280,4 +354,8 @@ std::string dateText(const Toe5_FileTime& received) {
 void ExtraerMensajes(const std::string& storeFolder, const std::string& dirDestino,
                      ExportSink& sink) {
   Exporter(storeFolder, dirDestino, sink).run();
+}
+
+void ExtraerMensajes(const std::string& dirDestino, ExportSink& sink) {
+  ExtraerMensajes(oe5_StoreFolder(), dirDestino, sink);
 }

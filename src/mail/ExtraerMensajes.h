@@ -14,6 +14,8 @@ class ExportSink;
 // fails is skipped (failed writes are reported through sink.failed first).
 void ExtraerMensajes(const std::string& storeFolder, const std::string& dirDestino,
                      ExportSink& sink);
+// The same for the current user's store (oe5_StoreFolder()).
+void ExtraerMensajes(const std::string& dirDestino, ExportSink& sink);
 
 // Pieces of the export, exposed for tests.
 namespace mail_export {
@@ -22,8 +24,11 @@ namespace mail_export {
 std::string folderComponent(const std::string& name);
 
 // The attachment name found after the "name=" that follows position from, with its
-// terminator (closing quote or CR) as last character. lower is text lower-cased.
-std::string attachmentName(std::string_view text, std::string_view lower, size_t from);
+// terminator (closing quote or CR) as last character.
+std::string attachmentName(std::string_view text, size_t from);
+
+// Position of a lower-case needle in text at or after from, ignoring ASCII case; npos if none.
+size_t findIgnoringCase(std::string_view text, size_t from, std::string_view needle);
 
 // "dd/mm/yyyy h:mm:ss" of a received time in local time; the time is left out at midnight,
 // and a zero time gives the empty text.

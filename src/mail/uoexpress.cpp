@@ -244,6 +244,16 @@ struct WalkFrame {
 
 }  // namespace
 
+const uint8_t* Oe5Source::view(uint64_t offset, size_t len, uint8_t* scratch) {
+  readZeroFilled(*this, offset, scratch, len);
+  return scratch;
+}
+
+const uint8_t* Oe5Memory::view(uint64_t offset, size_t len, uint8_t* scratch) {
+  if (offset < bytes_.size() && len <= bytes_.size() - offset) return bytes_.data() + offset;
+  return Oe5Source::view(offset, len, scratch);
+}
+
 size_t Oe5Memory::read(uint64_t offset, void* dst, size_t len) {
   if (offset >= bytes_.size()) return 0;
   const size_t n = static_cast<size_t>(std::min<uint64_t>(len, bytes_.size() - offset));
@@ -269,32 +279,54 @@ Oe5File::~Oe5File() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+bool Oe5File::fill(uint64_t offset) {
+  if (window_.empty()) window_.resize(kWindowSize);
+  size_t filled = 0;
+  while (filled < window_.size() && offset + filled < size_) {
+    const ssize_t got = ::pread(fd_, window_.data() + filled, window_.size() - filled,
+                                static_cast<off_t>(offset + filled));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw ResguardaError("Stream read error", path_, systemReason(errno));
+    if (got == 0) break;
+    filled += static_cast<size_t>(got);
+  }
+  windowStart_ = offset;
+  windowLength_ = filled;
+  return filled > 0;
+}
+
 size_t Oe5File::read(uint64_t offset, void* dst, size_t len) {
   if (offset >= size_ || len == 0) return 0;
   len = static_cast<size_t>(std::min<uint64_t>(len, size_ - offset));
-  if (offset < windowStart_ || offset + len > windowStart_ + windowLength_) {
-    if (window_.empty()) window_.resize(kWindowSize);
-    if (len > window_.size()) {
-      const ssize_t got = ::pread(fd_, dst, len, static_cast<off_t>(offset));
-      if (got < 0) throw ResguardaError("Stream read error", path_, systemReason(errno));
-      return static_cast<size_t>(got);
-    }
-    size_t filled = 0;
-    while (filled < window_.size()) {
-      const ssize_t got = ::pread(fd_, window_.data() + filled, window_.size() - filled,
-                                  static_cast<off_t>(offset + filled));
+  if (len > kWindowSize) {
+    size_t done = 0;
+    while (done < len) {
+      const ssize_t got = ::pread(fd_, static_cast<uint8_t*>(dst) + done, len - done,
+                                  static_cast<off_t>(offset + done));
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) throw ResguardaError("Stream read error", path_, systemReason(errno));
       if (got == 0) break;
-      filled += static_cast<size_t>(got);
+      done += static_cast<size_t>(got);
     }
-    windowStart_ = offset;
-    windowLength_ = filled;
+    return done;
   }
-  const uint64_t available = windowStart_ + windowLength_ - offset;
-  const size_t n = static_cast<size_t>(std::min<uint64_t>(len, available));
+  if (offset < windowStart_ || offset + len > windowStart_ + windowLength_) {
+    if (!fill(offset)) return 0;
+  }
+  const size_t n =
+      static_cast<size_t>(std::min<uint64_t>(len, windowStart_ + windowLength_ - offset));
   std::memcpy(dst, window_.data() + (offset - windowStart_), n);
   return n;
+}
+
+const uint8_t* Oe5File::view(uint64_t offset, size_t len, uint8_t* scratch) {
+  if (len <= kWindowSize && offset < size_ && len <= size_ - offset) {
+    if (offset < windowStart_ || offset + len > windowStart_ + windowLength_) fill(offset);
+    if (offset >= windowStart_ && offset + len <= windowStart_ + windowLength_) {
+      return window_.data() + (offset - windowStart_);
+    }
+  }
+  return Oe5Source::view(offset, len, scratch);
 }
 
 Toe5_FileHeader oe5_ReadHeader(Oe5Source& file) {
@@ -389,28 +421,66 @@ std::string oe5_JoinLines(std::string_view text) {
   return out;
 }
 
+namespace {
+
+// True when a CR or LF stands outside a CR LF pair.
+bool hasLoneLineBreak(const std::string& text) {
+  const char* begin = text.data();
+  const char* end = begin + text.size();
+  size_t pairs = 0;
+  for (const char* p = begin; (p = static_cast<const char*>(std::memchr(p, '\n', end - p))); ++p) {
+    if (p == begin || p[-1] != '\r') return true;
+    ++pairs;
+  }
+  return static_cast<size_t>(std::count(begin, end, '\r')) != pairs;
+}
+
+}  // namespace
+
 std::string oe5_ReadMessageText(Oe5Source& file, int32_t textPos) {
-  if (textPos <= 0) return {};
-  if (oe5_ReadHeader(file).ItemCount <= 0) return {};
+  std::string text;
+  oe5_ReadMessageText(file, textPos, text);
+  return text;
+}
+
+void oe5_ReadMessageText(Oe5Source& file, int32_t textPos, std::string& text) {
+  text.clear();
+  if (textPos <= 0) return;
+  if (oe5_ReadHeader(file).ItemCount <= 0) return;
   const uint64_t fileSize = file.size();
-  std::string raw;
-  std::unordered_set<uint64_t> visited;
+  // Blocks already read: a sound chain mostly moves forward, so positions are kept in an
+  // ordered vector while they rise, and only the others go to a hash set.
+  std::vector<uint64_t> rising;
+  std::unordered_set<uint64_t> others;
+  auto firstVisit = [&](uint64_t pos) {
+    if (rising.empty() || pos > rising.back()) {
+      rising.push_back(pos);
+      return true;
+    }
+    if (std::binary_search(rising.begin(), rising.end(), pos)) return false;
+    return others.insert(pos).second;
+  };
   uint64_t pos = static_cast<uint64_t>(textPos);
-  uint8_t block[kTextBlockSize];
+  uint8_t scratch[kTextBlockSize];
   // A chain that leads back to a block already read ends there; the text of a sound chain
   // never exceeds the file, so that caps a chain of overlapping blocks too.
-  while (pos != 0 && raw.size() < fileSize && visited.insert(pos).second) {
-    readZeroFilled(file, pos, block, sizeof block);
+  while (pos != 0 && text.size() < fileSize && firstVisit(pos)) {
+    const uint8_t* block = file.view(pos, kTextBlockSize, scratch);
     if (le32(block) != pos) break;
     const size_t count = std::min<size_t>(le32(block + 8), kTextBlockMax);
-    const uint8_t* text = block + kTextBlockHead;
-    const void* zero = std::memchr(text, 0, count);
-    const size_t valid = zero ? static_cast<const uint8_t*>(zero) - text : count;
-    raw.append(reinterpret_cast<const char*>(text), valid);
+    const uint8_t* bytes = block + kTextBlockHead;
+    const void* zero = std::memchr(bytes, 0, count);
+    const size_t valid = zero ? static_cast<const uint8_t*>(zero) - bytes : count;
+    text.append(reinterpret_cast<const char*>(bytes), valid);
     pos = le32(block + 12);
   }
-  if (raw.size() > fileSize) raw.resize(fileSize);
-  return oe5_JoinLines(raw);
+  if (text.size() > fileSize) text.resize(fileSize);
+  // Stored text normally has CR LF line ends already; then only a last line end may be due.
+  if (!hasLoneLineBreak(text)) {
+    if (!text.empty() && !text.ends_with("\r\n")) text += "\r\n";
+    return;
+  }
+  text = oe5_JoinLines(text);
 }
 
 Toe5_DateTime oe5_FileTimeToDateTime(const Toe5_FileTime& fileTime) {

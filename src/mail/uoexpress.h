@@ -78,6 +78,10 @@ class Oe5Source {
   virtual uint64_t size() const = 0;
   // Copies up to len bytes from offset into dst and returns how many were copied.
   virtual size_t read(uint64_t offset, void* dst, size_t len) = 0;
+  // The len bytes at offset, those past the end reading as zero: a pointer into the source's
+  // own buffer when it holds them all, else into scratch (len bytes), filled by read(). Valid
+  // until the next call.
+  virtual const uint8_t* view(uint64_t offset, size_t len, uint8_t* scratch);
 };
 
 // A store file held in memory (tests, fuzzing).
@@ -86,6 +90,7 @@ class Oe5Memory : public Oe5Source {
   explicit Oe5Memory(std::span<const uint8_t> bytes) : bytes_(bytes) {}
   uint64_t size() const override { return bytes_.size(); }
   size_t read(uint64_t offset, void* dst, size_t len) override;
+  const uint8_t* view(uint64_t offset, size_t len, uint8_t* scratch) override;
 
  private:
   std::span<const uint8_t> bytes_;
@@ -104,8 +109,12 @@ class Oe5File : public Oe5Source {
   const std::string& path() const { return path_; }
   uint64_t size() const override { return size_; }
   size_t read(uint64_t offset, void* dst, size_t len) override;
+  const uint8_t* view(uint64_t offset, size_t len, uint8_t* scratch) override;
 
  private:
+  // Makes the window start at offset; false when nothing could be read there.
+  bool fill(uint64_t offset);
+
   std::string path_;
   int fd_ = -1;
   uint64_t size_ = 0;
@@ -125,6 +134,8 @@ void oe5_ReadIndex(Oe5Source& file, bool folderMode, Toe5_IndexList& list);
 // CR LF (lines split at CR LF, lone CR and lone LF). Empty when textPos <= 0, when the item
 // count is 0 or less, or when the first block fails its self-check.
 std::string oe5_ReadMessageText(Oe5Source& file, int32_t textPos);
+// The same into text (cleared first), whose storage is reused from one message to the next.
+void oe5_ReadMessageText(Oe5Source& file, int32_t textPos, std::string& text);
 
 // Text made into a list of lines (split at CR LF, lone CR, lone LF) and joined back with
 // every line followed by CR LF. An empty text stays empty.

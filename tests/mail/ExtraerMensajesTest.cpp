@@ -1,6 +1,7 @@
 #include "mail/ExtraerMensajes.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -180,7 +181,12 @@ TEST_F(ExtraerMensajesTest, SameNamesOverwriteEarlierFiles) {
   const std::string first = mimeText({{"\"a.txt\"", "primero"}});
   const std::string second = mimeText({{"\"a.txt\"", "segundo"}}) + "posdata\r\n";
   tree_.write("dest/adjuntos/Bandeja/a.txt", "de una copia anterior");
+  const mode_t mask = ::umask(027);
   run({{"Bandeja", "Inbox.dbx", true, {message("Igual", first), message("Igual", second)}}});
+  ::umask(mask);
+  struct stat st {};
+  ASSERT_EQ(::stat((dest_ + "adjuntos/Bandeja/a.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);  // like any new file: 0666 less the umask
   EXPECT_EQ(TempTree::read(dest_ + "adjuntos/Bandeja/a.txt"), "segundo");
   EXPECT_EQ(TempTree::read(messagePath("Bandeja", "Igual", "a.txt\"")), oe5_JoinLines(second));
   EXPECT_EQ(sink_.written, 2);
@@ -313,10 +319,22 @@ TEST(ExtraerMensajesNames, AttachmentNameRule) {
       {"content-disposition: attachment\r\n\r\n\"", "nt-disposition: attachment\r\n\r\n\""},
   };
   for (const auto& [text, name] : cases) {
-    std::string lower = text;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    EXPECT_EQ(mail_export::attachmentName(text, lower, 0), name) << text;
+    EXPECT_EQ(mail_export::attachmentName(text, 0), name) << text;
   }
+}
+
+TEST(ExtraerMensajesNames, SearchIgnoresCase) {
+  using mail_export::findIgnoringCase;
+  const std::string header = "content-disposition: attachment";
+  EXPECT_EQ(findIgnoringCase("xx CONTENT-Disposition: Attachment", 0, header), 3u);
+  EXPECT_EQ(findIgnoringCase("content-disposition:  attachment", 0, header), std::string::npos);
+  EXPECT_EQ(findIgnoringCase("content-disposition: attachmen", 0, header), std::string::npos);
+  EXPECT_EQ(findIgnoringCase("a-content-disposition: attachment", 2, header), 2u);
+  EXPECT_EQ(findIgnoringCase("content-disposition: attachment", 1, header), std::string::npos);
+  EXPECT_EQ(findIgnoringCase("x", 5, header), std::string::npos);
+  EXPECT_EQ(findIgnoringCase("FileName=a Name=b", 1, "name="), 4u);
+  EXPECT_EQ(findIgnoringCase("FileName=a Name=b", 5, "name="), 11u);
+  EXPECT_EQ(findIgnoringCase("xxAbC", 0, "abc"), 2u);
 }
 
 TEST(ExtraerMensajesNames, FolderComponentAndDateText) {

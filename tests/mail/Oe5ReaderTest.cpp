@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -362,9 +363,12 @@ TEST(Oe5Store, UnopenableFilesRaiseCannotOpenFile) {
   const std::string store = tree.mkdir("store");
   tree.mkdir("store/carpeta.dbx");
   tree.write("outside.dbx", "");
+  // A pipe under a store file's name must fail at once, not wait for a writer.
+  ASSERT_EQ(::mkfifo((store + "/tuberia.dbx").c_str(), 0600), 0);
   const Oe5Store oe5(store + "/");
   Toe5_IndexList list;
-  for (const std::string name : {"missing.dbx", "carpeta.dbx", "../outside.dbx", "..", ""}) {
+  for (const std::string name :
+       {"missing.dbx", "carpeta.dbx", "tuberia.dbx", "../outside.dbx", "..", ""}) {
     try {
       oe5.oe5_ReadIndex(name, &list);
       ADD_FAILURE() << name;
@@ -404,4 +408,52 @@ TEST(Oe5FileTime, UsesTheOffsetInForceAtTheDate) {
   EXPECT_EQ(w.Second, 5);
   // 1 January 1601 UTC, shifted by the zone's local mean time of the era.
   EXPECT_TRUE(zero.Year == 1601 || (zero.Year == 1600 && zero.Month == 12)) << zero.Year;
+}
+
+TEST(Oe5Reader, ChainsThatRunBackwardsAreReadWhole) {
+  DbxWriter writer;
+  const uint32_t a = writer.addText("A");
+  const uint32_t b = writer.addText("B");
+  const uint32_t c = writer.addText("C");
+  writer.finish(4, 1);
+  std::vector<uint8_t> bytes = writer.bytes();
+  putU32(bytes, c + 12, a);  // C -> A -> B, then back to A
+  putU32(bytes, a + 12, b);
+  putU32(bytes, b + 12, a);
+  EXPECT_EQ(readText(bytes, static_cast<int32_t>(c)), "CAB\r\n");
+  putU32(bytes, b + 12, c);  // ... or back to the first block
+  EXPECT_EQ(readText(bytes, static_cast<int32_t>(c)), "CAB\r\n");
+}
+
+TEST(Oe5Store, LargeFilesReadThroughTheWindowAsFromMemory) {
+  // Texts larger than the read window and records beyond it: the file reader must give what
+  // the memory reader gives.
+  std::vector<BuiltMessage> messages = numberedMessages(5);
+  for (size_t i = 0; i < messages.size(); ++i) {
+    std::string text;
+    for (size_t line = 0; text.size() < 150'000 * (i + 1); ++line) {
+      text += "linea " + std::to_string(line) + (line % 7 ? "\r\n" : "\n");
+    }
+    messages[i].text = text;
+  }
+  TempTree tree;
+  const std::string store = tree.mkdir("store");
+  writeStore(store, {{"Grande", "grande.dbx", true, messages}});
+  const std::string bytes = TempTree::read(store + "/grande.dbx");
+  const std::vector<uint8_t> image(bytes.begin(), bytes.end());
+  const Toe5_IndexList fromMemory = readIndex(image, false);
+
+  const Oe5Store oe5(store);
+  const auto file = oe5.open("grande.dbx");
+  Toe5_IndexList fromFile;
+  oe5_ReadIndex(*file, false, fromFile);
+  ASSERT_EQ(fromFile.Messages.size(), messages.size());
+  ASSERT_EQ(fromMemory.Messages.size(), messages.size());
+  std::string text;
+  for (size_t i = messages.size(); i-- > 0;) {  // backwards, so the window moves both ways
+    EXPECT_EQ(fromFile.Messages[i].Subject, messages[i].subject);
+    oe5_ReadMessageText(*file, fromFile.Messages[i].TextPos, text);
+    EXPECT_EQ(text, oe5_JoinLines(messages[i].text)) << i;
+    EXPECT_EQ(text, readText(image, fromMemory.Messages[i].TextPos));
+  }
 }

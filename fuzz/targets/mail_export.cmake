@@ -1,0 +1,1 @@
+resguarda_fuzz_target(mail_export resguarda_mail)
