@@ -19,8 +19,6 @@ constexpr std::size_t kNameOffset = 19;
 bool DirectoryListing::read(int dirFd) {
   // raw_ only grows: it is reused for every folder without being cleared or zeroed again.
   entries_.clear();
-  // Start at the beginning even if the descriptor was read before.
-  if (::lseek(dirFd, 0, SEEK_SET) < 0 && errno != ESPIPE) return false;
   std::size_t used = 0;
   for (;;) {
     if (raw_.size() < used + kChunk) raw_.resize(used + kChunk);
