@@ -162,9 +162,9 @@ for tree in small large; do
     if [[ -z ${SECONDS_OF[$tree.walk]:-} && $tool != cp && $tool != rsync ]]; then
       timed "$tree.walk" sh -c "find '$SRC/$tree' '$dest' -printf '%T@\n' >/dev/null"
     fi
+    [[ ${KEEP:-0} == 1 ]] || rm -rf "$dest"
   done
 done
-[[ ${KEEP:-0} == 1 ]] || rm -rf "$OUT"
 
 # ---- the table -------------------------------------------------------------------------
 get() { echo "${SECONDS_OF[$1]:-}"; }
