@@ -1,5 +1,7 @@
 #include "app/TForm1.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
@@ -82,17 +84,19 @@ void TForm1::buildLayout() {
   CopiarBt->setIcon(style()->standardIcon(QStyle::SP_DriveCDIcon));
   CopiarBt->setIconSize(QSize(32, 32));
   CopiarBt->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-  CopiarBt->setGeometry(15, 14, 91, 62);
+  // The documented 91 pixels fit the caption only in the original's small font.
+  const int captionWidth = CopiarBt->fontMetrics().horizontalAdvance(CopiarBt->text()) + 16;
+  CopiarBt->setGeometry(15, 14, std::max(91, captionWidth), 62);
   connect(CopiarBt, &QToolButton::clicked, this, [this] { guarded([this] { CopiarBtClick(); }); });
 
   Animate1 = new CopyAnimation(panel2);
   Animate1->setObjectName(QStringLiteral("Animate1"));
-  Animate1->setGeometry(175, 2, 272, 60);
+  Animate1->setGeometry(CopiarBt->geometry().right() + 69, 2, 272, 60);
 
   EstadoLb = new QLabel(panel2);
   EstadoLb->setObjectName(QStringLiteral("EstadoLb"));
   EstadoLb->setAlignment(Qt::AlignCenter);
-  EstadoLb->setGeometry(120, 60, 381, 16);
+  EstadoLb->setGeometry(CopiarBt->geometry().right() + 14, 60, 381, 16);
   QFont bold = EstadoLb->font();
   bold.setBold(true);
   bold.setPointSize(9);
@@ -185,7 +189,9 @@ void TForm1::buildLayout() {
     auto* panel = new QLabel(fromUtf8(captions[i]), bar);
     panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
     panel->setAlignment((i % 2 == 0 && i < 6 ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
-    if (widths[i] > 0) panel->setFixedWidth(widths[i]);
+    if (widths[i] > 0)
+      panel->setMinimumWidth(
+          std::max(widths[i], panel->fontMetrics().horizontalAdvance(panel->text()) + 8));
     bar->addWidget(panel, widths[i] > 0 ? 0 : 1);
     statusPanels_.push_back(panel);
   }

@@ -1,9 +1,51 @@
 #include "app/Wiring.h"
 
+#include "mail/ExportSink.h"
+#include "mail/ExtraerMensajes.h"
+#include "mail/StoreFolder.h"
+#include "platform/UserFolders.h"
+#include "tasks/CheckList.h"
+#include "tasks/SystemFolders.h"
+
+namespace {
+
+// The mail export's view of the run: its counters, log and stop flag.
+class RunExportSink : public ExportSink {
+ public:
+  explicit RunExportSink(RunContext& run) : run_(run) {}
+
+  bool goOn() const override { return run_.goOn(); }
+  void logLine(const std::string& line) override { run_.log(line); }
+  void messageReviewed() override {
+    ++run_.estado.Revisados;
+    run_.observer.countersChanged();
+  }
+  void attachmentWritten() override { ++run_.estado.Copiados; }
+  void failed(const std::string& path, const std::exception& error) override {
+    run_.fail(path, error);
+  }
+
+ private:
+  RunContext& run_;
+};
+
+}  // namespace
+
 std::vector<TaskRow> readSystemFolders() {
-  return {{kMailTaskText, kMailTaskText, false}};
+  const TCarpetas carpetas =
+      ObtenerCarpetasSistema(UserFolders::fromEnvironment(), [] { return oe5_StoreFolder(); });
+  PlainCheckList rows;
+  std::vector<std::string> paths;
+  BuildFirstRunList(carpetas, rows, paths);
+  std::vector<TaskRow> result;
+  for (int i = 0; i < rows.count(); ++i)
+    result.push_back({paths[static_cast<size_t>(i)], rows.text(i), rows.checked(i)});
+  return result;
 }
 
 MailTask mailExportTask() {
-  return {};
+  return [](RunContext& run) {
+    RunExportSink sink(run);
+    ExtraerMensajes(oe5_StoreFolder(), run.dirDestino, sink);
+  };
 }

@@ -63,8 +63,9 @@ RunResult Resguarda(const RunSnapshot& snapshot, TEstad& estado, RunObserver& ob
         continue;
       }
       observer.currentItem(row.path);
-      // An empty path (a system folder this platform does not have) is no folder at all.
-      if (row.path.empty()) continue;
+      // An empty path (a system folder this platform does not have) is no folder at all, and
+      // a relative one (from a hand-edited settings file) would depend on the current folder.
+      if (row.path.empty() || row.path.front() != '/') continue;
       MirrorTask task = base;
       task.taskRoot = row.path;
       while (task.taskRoot.size() > 1 && task.taskRoot.back() == '/') task.taskRoot.pop_back();

@@ -45,7 +45,8 @@ bool sectionName(std::string_view raw, std::string_view& name) {
   return true;
 }
 
-// "key=value" -> key, value (both trimmed); false for comments and lines without "=".
+// "key=value" -> key, value (both trimmed, and a value enclosed in double quotes without
+// them); false for comments and lines without "=".
 bool keyValue(std::string_view raw, std::string_view& key, std::string_view& value) {
   const std::string_view line = trim(raw);
   if (line.empty() || line.front() == ';') return false;
@@ -53,6 +54,8 @@ bool keyValue(std::string_view raw, std::string_view& key, std::string_view& val
   if (eq == std::string_view::npos) return false;
   key = trim(line.substr(0, eq));
   value = trim(line.substr(eq + 1));
+  if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+    value = value.substr(1, value.size() - 2);
   return true;
 }
 
@@ -130,7 +133,11 @@ std::vector<std::pair<std::string, std::string>> IniFile::entries(std::string_vi
 }
 
 void IniFile::setValue(std::string_view section, std::string_view key, std::string_view value) {
-  std::string line = std::string(key) + "=" + std::string(value);
+  // Blanks around a value, or quotes enclosing it, would be lost on reading: quote it.
+  const bool quoted = !value.empty() && (isBlank(value.front()) || isBlank(value.back()) ||
+                                         (value.front() == '"' && value.back() == '"'));
+  std::string line =
+      std::string(key) + "=" + (quoted ? "\"" : "") + std::string(value) + (quoted ? "\"" : "");
   size_t header, end;
   if (!findSection(section, header, end)) {
     lines_.push_back({"[" + std::string(section) + "]"});
@@ -151,8 +158,9 @@ void IniFile::setValue(std::string_view section, std::string_view key, std::stri
 }
 
 void IniFile::eraseSection(std::string_view section) {
+  // Every section of that name goes: a second copy left behind would be read back instead.
   size_t header, end;
-  if (findSection(section, header, end))
+  while (findSection(section, header, end))
     lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(header),
                  lines_.begin() + static_cast<std::ptrdiff_t>(end));
 }

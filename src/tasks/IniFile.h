@@ -7,8 +7,10 @@
 
 // A settings file with the rules of the classic private-profile functions: section and key
 // names match without regard to (ASCII) case, values are read with the blanks around them
-// removed, and updates change only the lines they must, keeping every other section, key,
-// comment and line of the file as it was. The text is handled as bytes.
+// removed (and without the double quotes that may enclose them), and updates change only the
+// lines they must, keeping every other section, key, comment and line of the file as it
+// was. A value written with blanks at its ends is quoted, so it reads back whole. The text
+// is handled as bytes.
 class IniFile {
  public:
   IniFile() = default;
@@ -27,7 +29,7 @@ class IniFile {
   // Replaces the value of an existing key in place, or adds the key at the end of its
   // section, or adds the section at the end of the file.
   void setValue(std::string_view section, std::string_view key, std::string_view value);
-  // Removes a section with all its lines.
+  // Removes a section with all its lines (every section of that name).
   void eraseSection(std::string_view section);
 
   std::string text() const;

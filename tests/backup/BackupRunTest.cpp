@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <stdexcept>
 
 #include "RecordingObserver.h"
@@ -156,6 +158,18 @@ TEST(Resguarda, EmptyAndMissingTaskFoldersArePassedOver) {
   EXPECT_EQ(TempTree::files(f.dest()), std::vector<std::string>{"uno/a.txt"});
   const auto events = f.observer.events();
   EXPECT_EQ(std::count(events.begin(), events.end(), "gauge+"), 3);
+}
+
+TEST(Resguarda, RelativeTaskPathsAreNotTakenFromTheCurrentFolder) {
+  RunFixture f;
+  f.tree.write("1/a.txt", "a", kOld);
+  char previous[4096];
+  ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
+  ASSERT_EQ(::chdir(f.tree.root().c_str()), 0);
+  const RunResult result = f.run({{folderRow("1")}, f.dest()});
+  ASSERT_EQ(::chdir(previous), 0);
+  EXPECT_EQ(result.outcome, RunOutcome::Finished);
+  EXPECT_TRUE(TempTree::files(f.dest()).empty());
 }
 
 TEST(Resguarda, ADestinationInsideTheTaskFolderIsNotCopiedIntoItself) {

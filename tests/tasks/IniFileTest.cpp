@@ -35,6 +35,27 @@ TEST(IniFile, UpdatesKeepEveryOtherLine) {
             "nueva=2\n[Despues]\nx=y\n[TAREAS]\n0=0 /b\n1=1 /c\n");
 }
 
+TEST(IniFile, ErasingASectionRemovesEveryCopyOfIt) {
+  IniFile ini = IniFile::parse("[TAREAS]\n0=1 /a\n[X]\nk=v\n[tareas]\n0=1 /old\n1=1 /b\n");
+  ini.eraseSection("TAREAS");
+  ini.setValue("TAREAS", "0", "1 /new");
+  EXPECT_EQ(ini.text(), "[X]\nk=v\n[TAREAS]\n0=1 /new\n");
+}
+
+TEST(IniFile, ValuesWithBlanksAtTheirEndsAreQuotedAndReadBackWhole) {
+  IniFile ini;
+  ini.setValue("TAREAS", "0", "1 ");
+  ini.setValue("TAREAS", "1", "1 /a/b ");
+  ini.setValue("TAREAS", "2", "\"x\"");
+  ini.setValue("TAREAS", "3", "1 /a \"b\"");
+  EXPECT_EQ(ini.text(), "[TAREAS]\n0=\"1 \"\n1=\"1 /a/b \"\n2=\"\"x\"\"\n3=1 /a \"b\"\n");
+  const IniFile again = IniFile::parse(ini.text());
+  EXPECT_EQ(again.value("TAREAS", "0"), "1 ");
+  EXPECT_EQ(again.value("TAREAS", "1"), "1 /a/b ");
+  EXPECT_EQ(again.value("TAREAS", "2"), "\"x\"");
+  EXPECT_EQ(again.value("TAREAS", "3"), "1 /a \"b\"");
+}
+
 TEST(IniFile, KeepsCrLfLineEndsOfAnExistingFile) {
   IniFile ini = IniFile::parse("[A]\r\nk=v\r\n");
   ini.setValue("A", "k", "w");

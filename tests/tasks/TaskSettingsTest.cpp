@@ -113,6 +113,20 @@ TEST(GuardarTareas, WritesTheDocumentedLayoutAndReadsBack) {
   EXPECT_EQ(again.settings.gaugeMaximum, 4);
 }
 
+TEST(GuardarTareas, RowsWithoutAPathKeepItEmptyAcrossASave) {
+  TempTree tree;
+  const std::string ini = tree.path("Resguarda.ini");
+  PlainCheckList memo1;
+  std::vector<std::string> rutas;
+  CargarTareas(ini, memo1, rutas, [] {
+    return std::vector<TaskRow>{{"", "", true}, {"/a ", "a ", false}};
+  });
+  std::string dir;
+  GuardarTareas(ini, memo1, rutas, dir);
+  const Loaded again = load(ini);
+  EXPECT_EQ(rowsOf(again), "[x]  | \n[ ] a  | /a \n");
+}
+
 TEST(GuardarTareas, AnEmptyListRemovesTheSectionAndLoadsEmpty) {
   TempTree tree;
   const std::string ini = tree.write("Resguarda.ini", "[TAREAS]\n0=1 /a\n[Otra]\nx=1\n");

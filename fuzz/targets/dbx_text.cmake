@@ -1,0 +1,1 @@
+resguarda_fuzz_target(dbx_text resguarda_mail)

@@ -1,0 +1,1 @@
+resguarda_fuzz_target(ini resguarda_tasks)

@@ -1,0 +1,1 @@
+resguarda_fuzz_target(registry resguarda_mail resguarda_platform)

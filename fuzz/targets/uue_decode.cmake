@@ -1,0 +1,1 @@
+resguarda_fuzz_target(uue_decode resguarda_mail)

@@ -1,0 +1,494 @@
+#include "mail/uoexpress.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <unordered_set>
+
+#include "platform/Errors.h"
+
+namespace {
+
+constexpr uint64_t kRootNodeOffset = 48;
+constexpr uint64_t kItemCountOffset = 196;
+constexpr size_t kNodeHeadSize = 24;
+constexpr size_t kNodeEntrySize = 12;
+constexpr size_t kRecordHeadSize = 12;
+constexpr size_t kTextBlockSize = 528;
+constexpr size_t kTextBlockHead = 16;
+constexpr size_t kTextBlockMax = 512;
+constexpr size_t kWindowSize = 256 * 1024;
+
+uint32_t le32(const uint8_t* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+// Reads len bytes at offset; whatever lies past the end of the file reads as zero, and the
+// self-checks then judge the result.
+void readZeroFilled(Oe5Source& file, uint64_t offset, uint8_t* dst, size_t len) {
+  const size_t got = file.read(offset, dst, len);
+  if (got < len) std::memset(dst + got, 0, len - got);
+}
+
+uint32_t readU32(Oe5Source& file, uint64_t offset) {
+  uint8_t bytes[4];
+  readZeroFilled(file, offset, bytes, sizeof bytes);
+  return le32(bytes);
+}
+
+// One index record: its entry table and the bounds of its data area within the file.
+class IndexRecord {
+ public:
+  IndexRecord(Oe5Source& file, uint64_t pos, uint64_t& budget) : file_(file) {
+    uint8_t head[kRecordHeadSize];
+    readZeroFilled(file, pos, head, sizeof head);
+    valid_ = le32(head) == pos;
+    if (!valid_) return;
+    const uint32_t bodyLength = le32(head + 4);
+    const size_t count = head[10];
+    uint8_t table[255 * 4];
+    readZeroFilled(file, pos + kRecordHeadSize, table, count * 4);
+    entries_.reserve(count);
+    for (size_t i = 0; i < count; ++i) entries_.push_back(le32(table + i * 4));
+    dataStart_ = pos + kRecordHeadSize + count * 4;
+    // A body shorter than its own entry table has no data area; a truncated file holds only
+    // what it holds.
+    uint64_t length = bodyLength >= count * 4 ? bodyLength - count * 4 : 0;
+    const uint64_t fileSize = file.size();
+    length = dataStart_ >= fileSize ? 0 : std::min(length, fileSize - dataStart_);
+    dataLength_ = length;
+    budget_ = &budget;
+    spend(kRecordHeadSize + count * 4);
+  }
+
+  bool valid() const { return valid_; }
+  const std::vector<uint32_t>& entries() const { return entries_; }
+
+  // A little-endian integer of width bytes at a data area offset; false when it overruns.
+  bool integer(uint32_t offset, size_t width, uint64_t& value) {
+    if (uint64_t{offset} + width > dataLength_) return false;
+    uint8_t bytes[8] = {};
+    if (file_.read(dataStart_ + offset, bytes, width) != width) return false;
+    spend(width);
+    value = 0;
+    for (size_t i = width; i-- > 0;) value = value << 8 | bytes[i];
+    return true;
+  }
+
+  // The zero-terminated string at a data area offset; false when no terminator lies within
+  // the data area.
+  bool string(uint32_t offset, std::string& value) {
+    if (offset >= dataLength_) return false;
+    std::string text;
+    uint64_t at = dataStart_ + offset;
+    uint64_t left = dataLength_ - offset;
+    uint8_t chunk[256];
+    while (left > 0 && *budget_ > 0) {
+      const size_t want = static_cast<size_t>(std::min<uint64_t>(left, sizeof chunk));
+      const size_t got = file_.read(at, chunk, want);
+      if (got == 0) return false;
+      spend(got);
+      const void* zero = std::memchr(chunk, 0, got);
+      if (zero) {
+        text.append(reinterpret_cast<const char*>(chunk),
+                    static_cast<const uint8_t*>(zero) - chunk);
+        value = std::move(text);
+        return true;
+      }
+      text.append(reinterpret_cast<const char*>(chunk), got);
+      at += got;
+      left -= got;
+    }
+    return false;
+  }
+
+ private:
+  void spend(uint64_t n) { *budget_ = n >= *budget_ ? 0 : *budget_ - n; }
+
+  Oe5Source& file_;
+  bool valid_ = false;
+  std::vector<uint32_t> entries_;
+  uint64_t dataStart_ = 0;
+  uint64_t dataLength_ = 0;
+  uint64_t* budget_ = nullptr;
+};
+
+void readFolderInfo(Oe5Source& file, uint64_t pos, uint64_t& budget,
+                    std::vector<Toe5_FolderInfo>& list) {
+  IndexRecord record(file, pos, budget);
+  if (!record.valid()) return;
+  const auto& entries = record.entries();
+  const bool listed = std::any_of(entries.begin(), entries.end(), [](uint32_t entry) {
+    const uint8_t id = entry & 0xFF;
+    return id == 0x03 || id == 0x06;
+  });
+  if (!listed) return;
+  Toe5_FolderInfo info;
+  for (const uint32_t entry : entries) {
+    const uint32_t value = entry >> 8;
+    switch (entry & 0xFF) {
+      case 0x02:
+        record.string(value, info.Name);
+        break;
+      case 0x03:
+        record.string(value, info.FileName);
+        break;
+      case 0x80:
+        info.Value80 = static_cast<int32_t>(value);
+        break;
+      case 0x81:
+        info.Value81 = static_cast<int32_t>(value);
+        break;
+      default:
+        break;
+    }
+  }
+  list.push_back(std::move(info));
+}
+
+void readFileTime(IndexRecord& record, uint32_t offset, Toe5_FileTime& time) {
+  uint64_t value = 0;
+  if (!record.integer(offset, 8, value)) return;
+  time.Low = static_cast<uint32_t>(value);
+  time.High = static_cast<uint32_t>(value >> 32);
+}
+
+void readMessageInfo(Oe5Source& file, uint64_t pos, uint64_t& budget,
+                     std::vector<Toe5_MessageInfo>& list) {
+  IndexRecord record(file, pos, budget);
+  if (!record.valid()) return;
+  Toe5_MessageInfo info;
+  info.Position = static_cast<int32_t>(pos);
+  for (const uint32_t entry : record.entries()) {
+    const uint32_t value = entry >> 8;
+    uint64_t number = 0;
+    switch (entry & 0xFF) {
+      case 0x01:
+        if (record.integer(value, 3, number)) info.Flags = static_cast<int32_t>(number);
+        break;
+      case 0x02:
+        readFileTime(record, value, info.Time02);
+        break;
+      case 0x04:
+        if (record.integer(value, 4, number)) info.TextPos = static_cast<int32_t>(number);
+        break;
+      case 0x07:
+        record.string(value, info.Text07);
+        break;
+      case 0x08:
+        record.string(value, info.Subject);
+        break;
+      case 0x09:
+        record.string(value, info.Text09);
+        break;
+      case 0x0A:
+        record.string(value, info.Text0A);
+        break;
+      case 0x0B:
+        record.string(value, info.Text0B);
+        break;
+      case 0x0D:
+        record.string(value, info.Text0D);
+        break;
+      case 0x0E:
+        record.string(value, info.SenderAddress);
+        break;
+      case 0x12:
+        readFileTime(record, value, info.ReceivedTime);
+        break;
+      case 0x13:
+        record.string(value, info.Text13);
+        break;
+      case 0x1A:
+        record.string(value, info.Text1A);
+        break;
+      case 0x1B:
+        record.string(value, info.Text1B);
+        break;
+      case 0x80:
+        info.Value80 = static_cast<int32_t>(value);
+        break;
+      case 0x81:
+        info.Flags = static_cast<int32_t>(value);
+        break;
+      case 0x84:
+        info.TextPos = static_cast<int32_t>(value);
+        break;
+      case 0x91:
+        info.Value91 = static_cast<int32_t>(value);
+        break;
+      default:
+        break;
+    }
+  }
+  list.push_back(std::move(info));
+}
+
+// One node of the tree walk in progress. The walk keeps its own stack, so a deep or
+// crafted tree cannot exhaust the thread's stack; the records come out in the same order as
+// a depth-first recursion: offset 12, offset 8, then each entry's record and child.
+struct WalkFrame {
+  uint64_t pos;
+  int stage;  // 0: links at 12 and 8 pending, 1: link at 8 pending, 2: entries
+  int32_t link12;
+  int32_t link8;
+  uint64_t entryCount;
+  uint64_t nextEntry;
+};
+
+}  // namespace
+
+size_t Oe5Memory::read(uint64_t offset, void* dst, size_t len) {
+  if (offset >= bytes_.size()) return 0;
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(len, bytes_.size() - offset));
+  std::memcpy(dst, bytes_.data() + offset, n);
+  return n;
+}
+
+Oe5File::Oe5File(const std::string& path) : path_(path) {
+  // O_NONBLOCK keeps a FIFO planted under a store file's name from blocking the open.
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd_ < 0) throw cannotOpenFile(path, errno);
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    ::close(fd_);
+    fd_ = -1;
+    throw cannotOpenFile(path, err);
+  }
+  size_ = static_cast<uint64_t>(st.st_size);
+}
+
+Oe5File::~Oe5File() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+size_t Oe5File::read(uint64_t offset, void* dst, size_t len) {
+  if (offset >= size_ || len == 0) return 0;
+  len = static_cast<size_t>(std::min<uint64_t>(len, size_ - offset));
+  if (offset < windowStart_ || offset + len > windowStart_ + windowLength_) {
+    if (window_.empty()) window_.resize(kWindowSize);
+    if (len > window_.size()) {
+      const ssize_t got = ::pread(fd_, dst, len, static_cast<off_t>(offset));
+      if (got < 0) throw ResguardaError("Stream read error", path_, systemReason(errno));
+      return static_cast<size_t>(got);
+    }
+    size_t filled = 0;
+    while (filled < window_.size()) {
+      const ssize_t got = ::pread(fd_, window_.data() + filled, window_.size() - filled,
+                                  static_cast<off_t>(offset + filled));
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) throw ResguardaError("Stream read error", path_, systemReason(errno));
+      if (got == 0) break;
+      filled += static_cast<size_t>(got);
+    }
+    windowStart_ = offset;
+    windowLength_ = filled;
+  }
+  const uint64_t available = windowStart_ + windowLength_ - offset;
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(len, available));
+  std::memcpy(dst, window_.data() + (offset - windowStart_), n);
+  return n;
+}
+
+Toe5_FileHeader oe5_ReadHeader(Oe5Source& file) {
+  Toe5_FileHeader header;
+  header.ItemCount = static_cast<int32_t>(readU32(file, kItemCountOffset));
+  return header;
+}
+
+void oe5_ReadIndex(Oe5Source& file, bool folderMode, Toe5_IndexList& list) {
+  if (oe5_ReadHeader(file).ItemCount <= 0) return;
+  const uint64_t fileSize = file.size();
+  // Work bound: a sound file is read about once over; crafted files whose nodes and records
+  // overlap or are listed many times stop once twice the file has been read.
+  uint64_t budget = 2 * fileSize + 4096;
+  std::unordered_set<uint64_t> visited;
+  std::vector<WalkFrame> stack;
+
+  // Starts walking the node at pos, as the recursion would on entering it.
+  auto enter = [&](uint64_t pos) {
+    if (budget == 0) return;
+    uint8_t head[kNodeHeadSize];
+    readZeroFilled(file, pos, head, sizeof head);
+    budget = budget > kNodeHeadSize ? budget - kNodeHeadSize : 0;
+    if (le32(head) != pos) return;
+    visited.insert(pos);
+    const uint64_t firstEntry = pos + kNodeHeadSize;
+    uint64_t count = le32(head + 16) >> 8;
+    // Entries past the end of the file read as zeros and name nothing.
+    const uint64_t present =
+        firstEntry >= fileSize ? 0 : (fileSize - firstEntry + kNodeEntrySize - 1) / kNodeEntrySize;
+    count = std::min(count, present);
+    stack.push_back({pos, 0, static_cast<int32_t>(le32(head + 12)),
+                     static_cast<int32_t>(le32(head + 8)), count, 0});
+  };
+
+  auto walkable = [&](int64_t link) {
+    return link > 0 && !visited.count(static_cast<uint64_t>(link));
+  };
+
+  enter(readU32(file, kRootNodeOffset));
+  while (!stack.empty() && budget > 0) {
+    WalkFrame& frame = stack.back();
+    if (frame.stage == 0) {
+      frame.stage = 1;
+      const int32_t link12 = frame.link12;
+      if (walkable(link12)) enter(static_cast<uint64_t>(link12));
+      continue;
+    }
+    if (frame.stage == 1) {
+      frame.stage = 2;
+      const int32_t link8 = frame.link8;
+      if (walkable(link8)) enter(static_cast<uint64_t>(link8));
+      continue;
+    }
+    if (frame.nextEntry >= frame.entryCount) {
+      stack.pop_back();
+      continue;
+    }
+    uint8_t entry[kNodeEntrySize];
+    readZeroFilled(file, frame.pos + kNodeHeadSize + frame.nextEntry * kNodeEntrySize, entry,
+                   sizeof entry);
+    ++frame.nextEntry;
+    budget = budget > kNodeEntrySize ? budget - kNodeEntrySize : 0;
+    const int32_t recordPos = static_cast<int32_t>(le32(entry));
+    const int32_t childPos = static_cast<int32_t>(le32(entry + 4));
+    if (recordPos > 0) {
+      if (folderMode) {
+        readFolderInfo(file, static_cast<uint64_t>(recordPos), budget, list.Folders);
+      } else {
+        readMessageInfo(file, static_cast<uint64_t>(recordPos), budget, list.Messages);
+      }
+    }
+    // frame may dangle after enter() grows the stack; it is not used again here.
+    if (walkable(childPos)) enter(static_cast<uint64_t>(childPos));
+  }
+}
+
+std::string oe5_JoinLines(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 32 + 2);
+  const char* p = text.data();
+  const char* end = p + text.size();
+  while (p < end) {
+    const char* stop = p;
+    while (stop < end && *stop != '\r' && *stop != '\n') ++stop;
+    out.append(p, stop);
+    out += "\r\n";
+    if (stop == end) break;
+    p = stop + 1;
+    if (*stop == '\r' && p < end && *p == '\n') ++p;
+  }
+  return out;
+}
+
+std::string oe5_ReadMessageText(Oe5Source& file, int32_t textPos) {
+  if (textPos <= 0) return {};
+  if (oe5_ReadHeader(file).ItemCount <= 0) return {};
+  const uint64_t fileSize = file.size();
+  std::string raw;
+  std::unordered_set<uint64_t> visited;
+  uint64_t pos = static_cast<uint64_t>(textPos);
+  uint8_t block[kTextBlockSize];
+  // A chain that leads back to a block already read ends there; the text of a sound chain
+  // never exceeds the file, so that caps a chain of overlapping blocks too.
+  while (pos != 0 && raw.size() < fileSize && visited.insert(pos).second) {
+    readZeroFilled(file, pos, block, sizeof block);
+    if (le32(block) != pos) break;
+    const size_t count = std::min<size_t>(le32(block + 8), kTextBlockMax);
+    const uint8_t* text = block + kTextBlockHead;
+    const void* zero = std::memchr(text, 0, count);
+    const size_t valid = zero ? static_cast<const uint8_t*>(zero) - text : count;
+    raw.append(reinterpret_cast<const char*>(text), valid);
+    pos = le32(block + 12);
+  }
+  if (raw.size() > fileSize) raw.resize(fileSize);
+  return oe5_JoinLines(raw);
+}
+
+Toe5_DateTime oe5_FileTimeToDateTime(const Toe5_FileTime& fileTime) {
+  constexpr uint64_t kTicksPerSecond = 10'000'000;
+  constexpr int64_t kUnixEpochSeconds = 11'644'473'600;  // 1601-01-01 to 1970-01-01
+  const uint64_t ticks = fileTime.ticks();
+  const time_t seconds =
+      static_cast<time_t>(static_cast<int64_t>(ticks / kTicksPerSecond) - kUnixEpochSeconds);
+  struct tm local {};
+  if (!::localtime_r(&seconds, &local)) {
+    throw ResguardaError("Invalid argument to date encode");
+  }
+  Toe5_DateTime result;
+  result.Year = local.tm_year + 1900;
+  result.Month = local.tm_mon + 1;
+  result.Day = local.tm_mday;
+  result.Hour = local.tm_hour;
+  result.Minute = local.tm_min;
+  result.Second = std::min(local.tm_sec, 59);
+  result.Millisecond = static_cast<int>(ticks % kTicksPerSecond / 10'000);
+  return result;
+}
+
+namespace {
+
+bool sameIgnoringAsciiCase(const std::string& a, const char* b) {
+  const size_t n = std::strlen(b);
+  if (a.size() != n) return false;
+  for (size_t i = 0; i < n; ++i) {
+    auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
+    if (lower(static_cast<unsigned char>(a[i])) != lower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool safeStoreName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+}  // namespace
+
+Oe5Store::Oe5Store(std::string storeFolder) : folder_(std::move(storeFolder)) {
+  if (folder_.empty() || folder_.back() != '/') folder_ += '/';
+}
+
+std::string Oe5Store::filePath(const std::string& fileName) const {
+  const std::string exact = folder_ + fileName;
+  struct stat st {};
+  if (!safeStoreName(fileName) || ::lstat(exact.c_str(), &st) == 0) return exact;
+  DIR* dir = ::opendir(folder_.c_str());
+  if (!dir) return exact;
+  std::string match;
+  int matches = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (sameIgnoringAsciiCase(fileName, entry->d_name)) {
+      match = entry->d_name;
+      ++matches;
+    }
+  }
+  ::closedir(dir);
+  return matches == 1 ? folder_ + match : exact;
+}
+
+std::unique_ptr<Oe5File> Oe5Store::open(const std::string& fileName) const {
+  if (!safeStoreName(fileName)) throw cannotOpenFile(folder_ + fileName, EINVAL);
+  return std::make_unique<Oe5File>(filePath(fileName));
+}
+
+void Oe5Store::oe5_ReadIndex(const std::string& fileName, Toe5_IndexList* list) const {
+  if (!list) return;
+  const auto file = open(fileName);
+  ::oe5_ReadIndex(*file, fileName == "folders.dbx", *list);
+}
+
+std::string Oe5Store::oe5_ReadMessageText(const std::string& fileName, int32_t textPos) const {
+  if (textPos <= 0) return {};
+  const auto file = open(fileName);
+  return ::oe5_ReadMessageText(*file, textPos);
+}

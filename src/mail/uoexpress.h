@@ -1,0 +1,157 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Reader of the mail client's DBX store files. Every file is untrusted: offsets, lengths and
+// counts are checked against the file before use, and an object that fails its self-check
+// (its first field holds its own position) is treated as absent.
+
+// A Windows FILETIME: 100-nanosecond ticks since 1 January 1601, UTC, low 32 bits first.
+struct Toe5_FileTime {
+  uint32_t Low = 0;
+  uint32_t High = 0;
+
+  uint64_t ticks() const { return (uint64_t{High} << 32) | Low; }
+  bool operator==(const Toe5_FileTime&) const = default;
+};
+
+// One mail folder listed in folders.dbx.
+struct Toe5_FolderInfo {
+  int32_t Value80 = 0;
+  int32_t Value81 = 0;
+  std::string Name;
+  std::string FileName;
+};
+
+// One message of a folder file.
+struct Toe5_MessageInfo {
+  int32_t Value80 = 0;
+  int32_t Flags = 0;  // bit 0x4000: the message has attachments
+  std::string Text1B;
+  std::string Text1A;
+  std::string Text07;
+  Toe5_FileTime Time02;
+  Toe5_FileTime ReceivedTime;
+  std::string Subject;
+  std::string Text0D;
+  std::string Text09;
+  std::string Text13;
+  std::string SenderAddress;
+  std::string Text0A;
+  std::string Text0B;
+  int32_t Value91 = 0;
+  int32_t TextPos = 0;   // position of the first text block
+  int32_t Position = 0;  // the record's own position
+};
+
+struct Toe5_FileHeader {
+  int32_t ItemCount = 0;
+};
+
+// What an index read appends to: folder records for folders.dbx, message records otherwise.
+struct Toe5_IndexList {
+  std::vector<Toe5_FolderInfo> Folders;
+  std::vector<Toe5_MessageInfo> Messages;
+};
+
+// A local date-time, broken down.
+struct Toe5_DateTime {
+  int Year = 0;
+  int Month = 0;  // 1..12
+  int Day = 0;
+  int Hour = 0;
+  int Minute = 0;
+  int Second = 0;
+  int Millisecond = 0;
+};
+
+// The bytes of one store file. Reads past the end come back short.
+class Oe5Source {
+ public:
+  virtual ~Oe5Source() = default;
+  virtual uint64_t size() const = 0;
+  // Copies up to len bytes from offset into dst and returns how many were copied.
+  virtual size_t read(uint64_t offset, void* dst, size_t len) = 0;
+};
+
+// A store file held in memory (tests, fuzzing).
+class Oe5Memory : public Oe5Source {
+ public:
+  explicit Oe5Memory(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+  uint64_t size() const override { return bytes_.size(); }
+  size_t read(uint64_t offset, void* dst, size_t len) override;
+
+ private:
+  std::span<const uint8_t> bytes_;
+};
+
+// A store file opened read-only. Small reads are served from a window buffer, so walking a
+// text chain of 528-byte blocks costs a handful of system calls per megabyte.
+class Oe5File : public Oe5Source {
+ public:
+  // Raises cannotOpenFile(path, errno) when the path cannot be opened or is not a regular file.
+  explicit Oe5File(const std::string& path);
+  ~Oe5File() override;
+  Oe5File(const Oe5File&) = delete;
+  Oe5File& operator=(const Oe5File&) = delete;
+
+  const std::string& path() const { return path_; }
+  uint64_t size() const override { return size_; }
+  size_t read(uint64_t offset, void* dst, size_t len) override;
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  uint64_t size_ = 0;
+  std::vector<uint8_t> window_;
+  uint64_t windowStart_ = 0;
+  size_t windowLength_ = 0;
+};
+
+Toe5_FileHeader oe5_ReadHeader(Oe5Source& file);
+
+// Walks the index tree of a file and appends one record per index record found: folder
+// records in folder mode, message records otherwise. Nothing is read when the header's item
+// count is 0 or less.
+void oe5_ReadIndex(Oe5Source& file, bool folderMode, Toe5_IndexList& list);
+
+// The text of the message whose first text block is at textPos, its lines each ended by
+// CR LF (lines split at CR LF, lone CR and lone LF). Empty when textPos <= 0, when the item
+// count is 0 or less, or when the first block fails its self-check.
+std::string oe5_ReadMessageText(Oe5Source& file, int32_t textPos);
+
+// Text made into a list of lines (split at CR LF, lone CR, lone LF) and joined back with
+// every line followed by CR LF. An empty text stays empty.
+std::string oe5_JoinLines(std::string_view text);
+
+// UTC FILETIME -> local date-time, with the UTC offset in force at that instant. Raises a
+// ResguardaError when the instant cannot be represented.
+Toe5_DateTime oe5_FileTimeToDateTime(const Toe5_FileTime& fileTime);
+
+// The files of one store folder.
+class Oe5Store {
+ public:
+  explicit Oe5Store(std::string storeFolder);
+
+  // The store folder with "/" appended when it lacks one, then fileName; when no entry has
+  // that exact name, the single entry of the folder matching it without regard to ASCII case.
+  std::string filePath(const std::string& fileName) const;
+
+  // Opens a store file. A name that is empty, "." or "..", or holds "/", is refused: store
+  // files lie directly inside the store folder. Raises cannotOpenFile(fullPath, errno).
+  std::unique_ptr<Oe5File> open(const std::string& fileName) const;
+
+  // Folder mode exactly when fileName is "folders.dbx" (case-sensitive). Nothing happens when
+  // list is null.
+  void oe5_ReadIndex(const std::string& fileName, Toe5_IndexList* list) const;
+  std::string oe5_ReadMessageText(const std::string& fileName, int32_t textPos) const;
+
+ private:
+  std::string folder_;
+};

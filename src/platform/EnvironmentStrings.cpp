@@ -1,0 +1,127 @@
+#include "platform/EnvironmentStrings.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+extern char** environ;
+
+namespace {
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// What Wine sets in a Windows program's environment, for the names the registry's paths
+// commonly use.
+std::optional<std::string> wineDefault(std::string_view name, const std::string& login) {
+  static constexpr std::pair<std::string_view, std::string_view> fixed[] = {
+      {"SYSTEMDRIVE", "C:"},
+      {"HOMEDRIVE", "C:"},
+      {"SYSTEMROOT", "C:\\windows"},
+      {"WINDIR", "C:\\windows"},
+      {"PROGRAMDATA", "C:\\ProgramData"},
+      {"ALLUSERSPROFILE", "C:\\ProgramData"},
+  };
+  for (const auto& [key, text] : fixed) {
+    if (equalsIgnoringCase(name, key)) return std::string(text);
+  }
+  if (login.empty()) return std::nullopt;
+  const std::string profile = "C:\\users\\" + login;
+  if (equalsIgnoringCase(name, "USERPROFILE")) return profile;
+  if (equalsIgnoringCase(name, "APPDATA")) return profile + "\\AppData\\Roaming";
+  if (equalsIgnoringCase(name, "LOCALAPPDATA")) return profile + "\\AppData\\Local";
+  if (equalsIgnoringCase(name, "HOMEPATH")) return "\\users\\" + login;
+  if (equalsIgnoringCase(name, "USERNAME")) return login;
+  return std::nullopt;
+}
+
+}  // namespace
+
+Environment::Environment(std::vector<std::pair<std::string, std::string>> variables,
+                         std::string loginName)
+    : variables_(std::move(variables)), loginName_(std::move(loginName)) {}
+
+Environment Environment::fromProcess() {
+  std::vector<std::pair<std::string, std::string>> variables;
+  for (char** entry = environ; entry && *entry; ++entry) {
+    const std::string_view text = *entry;
+    const std::size_t equals = text.find('=');
+    if (equals == std::string_view::npos || equals == 0) continue;
+    variables.emplace_back(std::string(text.substr(0, equals)),
+                           std::string(text.substr(equals + 1)));
+  }
+  return Environment(std::move(variables), currentLoginName());
+}
+
+std::optional<std::string> Environment::value(std::string_view name) const {
+  // An exact match first, so HOME is not shadowed by a Home set alongside it.
+  for (const auto& [key, text] : variables_) {
+    if (key == name) return text;
+  }
+  for (const auto& [key, text] : variables_) {
+    if (equalsIgnoringCase(key, name)) return text;
+  }
+  return wineDefault(name, loginName_);
+}
+
+std::optional<std::string> expandEnvironmentStrings(std::string_view text,
+                                                    const Environment& environment) {
+  std::string out;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const std::size_t open = text.find('%', i);
+    const std::size_t close =
+        open == std::string_view::npos ? std::string_view::npos : text.find('%', open + 1);
+    if (close == std::string_view::npos) {
+      out.append(text.substr(i));
+      break;
+    }
+    out.append(text.substr(i, open - i));
+    const std::string_view name = text.substr(open + 1, close - open - 1);
+    const std::optional<std::string> value = name.empty() ? std::nullopt : environment.value(name);
+    if (value) {
+      out.append(*value);
+    } else {
+      out.append(text.substr(open, close - open + 1));
+    }
+    i = close + 1;
+    if (out.size() > kMaxExpandedLength) return std::nullopt;
+  }
+  if (out.size() > kMaxExpandedLength) return std::nullopt;
+  return out;
+}
+
+namespace {
+
+std::string lookUpLoginName() {
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::string buffer(size > 0 ? static_cast<std::size_t>(size) : 16384, '\0');
+  passwd entry{};
+  passwd* result = nullptr;
+  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &result) == 0 && result &&
+      result->pw_name && *result->pw_name) {
+    return result->pw_name;
+  }
+  for (const char* name : {"USER", "LOGNAME"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return value;
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string currentLoginName() {
+  // Asked for on every store folder lookup; the password database need not be read each time.
+  static const std::string login = lookUpLoginName();
+  return login;
+}

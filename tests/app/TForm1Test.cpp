@@ -1,0 +1,266 @@
+#include "app/TForm1.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "FakePrompts.h"
+#include "support/TempTree.h"
+
+namespace {
+
+constexpr time_t kOld = 1600000000;
+const std::string kMail = "Extraer Mensajes E-mail con adjuntos";
+
+std::vector<TaskRow> firstRunRows() {
+  return {{"/home/ana/Documentos", "Documentos", true},
+          {"/home/ana/Escritorio", "Escritorio", true},
+          {"/home/ana/.local/share/Microsoft/Address Book", "Address Book", true},
+          {"", "", true},
+          {"/home/ana/.wine/drive_c/Correo/Outlook Express", "Outlook Express", true},
+          {kMail, kMail, false}};
+}
+
+class FormTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<TForm1> makeForm(StartupOptions options = {}, MailTask mail = {}) {
+    FormDependencies deps;
+    deps.iniPath = ini;
+    deps.systemFolders = firstRunRows;
+    deps.mailTask = std::move(mail);
+    deps.prompts = &prompts;
+    return std::make_unique<TForm1>(options, std::move(deps));
+  }
+
+  template <typename T>
+  static T* child(TForm1& form, const char* name) {
+    T* found = form.findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+  }
+  static QString text(TForm1& form, const char* name) { return child<QLabel>(form, name)->text(); }
+
+  // Lets the event loop run until the condition holds (or a few seconds pass).
+  static bool waitFor(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!condition()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+  }
+  static bool waitForRunEnd(TForm1& form) {
+    return waitFor([&] { return form.lastResult().has_value() && !form.runInProgress(); });
+  }
+
+  TempTree tree;
+  std::string ini = tree.path("Resguarda.ini");
+  FakePrompts prompts;
+};
+
+}  // namespace
+
+TEST_F(FormTest, AClickRunsTheTasksAndTheRunRaisesTheButtonAtTheEnd) {
+  tree.write("src/a.txt", "a", kOld);
+  tree.write("src/b/c.txt", "c", kOld);
+  tree.write("Resguarda.ini", "[CONFIGURACION]\nDIR_DESTINO=" + tree.path("dest") +
+                                  "\n[TAREAS]\n0=1 " + tree.path("src") + "\n");
+  auto form = makeForm();
+  EXPECT_EQ(form->windowTitle().toStdString(), "Resguarda v3.0 - " + tree.path("dest/"));
+  EXPECT_EQ(child<QProgressBar>(*form, "Gauge1")->maximum(), 2);
+  EXPECT_EQ(text(*form, "StatusPanel6"), " 0:00:00");
+
+  child<QToolButton>(*form, "CopiarBt")->click();
+  ASSERT_TRUE(waitForRunEnd(*form));
+  form->flushRunDisplay();
+  EXPECT_EQ(form->lastResult()->outcome, RunOutcome::Finished);
+  EXPECT_FALSE(child<QToolButton>(*form, "CopiarBt")->isChecked());
+  EXPECT_EQ(text(*form, "Label1"), "Finalizado.");
+  EXPECT_EQ(text(*form, "EstadoLb"), "Finalizado.");
+  EXPECT_EQ(text(*form, "StatusPanel3"), " 2");
+  EXPECT_EQ(text(*form, "StatusPanel5"), " 2");
+  EXPECT_EQ(child<QProgressBar>(*form, "Gauge1")->value(), 0);
+  const QString log = child<QPlainTextEdit>(*form, "RichEdit1")->toPlainText();
+  EXPECT_TRUE(log.contains(QString::fromStdString(tree.path("src/b/c.txt")))) << log.toStdString();
+  EXPECT_EQ(TempTree::files(tree.path("dest")),
+            (std::vector<std::string>{"src/a.txt", "src/b/c.txt"}));
+
+  // A finished run leaves the timer going; an interactive window stays open.
+  EXPECT_TRUE(form->findChild<QTimer*>("Timer1")->isActive());
+  form->Timer1Timer();
+  EXPECT_FALSE(form->lastResult()->failures);
+}
+
+TEST_F(FormTest, RaisingTheButtonStopsTheRunAndAStoppingRunIsNotStartedTwice) {
+  tree.write("Resguarda.ini", "[CONFIGURACION]\nDIR_DESTINO=" + tree.path("dest") +
+                                  "\n[TAREAS]\n0=1 " + kMail + "\n");
+  std::atomic<bool> entered{false}, release{false};
+  std::atomic<int> runs{0};
+  auto form = makeForm({}, [&](RunContext& run) {
+    ++runs;
+    entered = true;
+    while (run.goOn()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  auto* button = child<QToolButton>(*form, "CopiarBt");
+  button->click();
+  ASSERT_TRUE(waitFor([&] { return entered.load(); }));
+  button->click();  // raised: a stop request
+  form->Timer1Timer();
+  EXPECT_EQ(text(*form, "EstadoLb").toStdString(),
+            "Deteniendo... por favor espere a que se copie este archivo.");
+  button->click();  // pressed again while the run is still stopping
+  EXPECT_FALSE(button->isChecked());
+  release = true;
+  ASSERT_TRUE(waitForRunEnd(*form));
+  form->flushRunDisplay();
+  EXPECT_EQ(runs, 1);
+  EXPECT_EQ(form->lastResult()->outcome, RunOutcome::Stopped);
+  EXPECT_EQ(text(*form, "Label1"), "Detenido.");
+  EXPECT_FALSE(form->findChild<QTimer*>("Timer1")->isActive());
+}
+
+TEST_F(FormTest, F10StartsARunAsAClickWould) {
+  tree.write("src/a.txt", "a", kOld);
+  tree.write("Resguarda.ini", "[CONFIGURACION]\nDIR_DESTINO=" + tree.path("dest") +
+                                  "\n[TAREAS]\n0=1 " + tree.path("src") + "\n");
+  auto form = makeForm();
+  form->findChild<QAction*>("RealizarCopiaSeguridad1")->trigger();
+  ASSERT_TRUE(waitForRunEnd(*form));
+  EXPECT_EQ(TempTree::files(tree.path("dest")), std::vector<std::string>{"src/a.txt"});
+}
+
+TEST_F(FormTest, ClosingDuringARunSavesStopsAndWaitsForTheWorker) {
+  tree.write("Resguarda.ini", "[CONFIGURACION]\nDIR_DESTINO=" + tree.path("dest") +
+                                  "\n[TAREAS]\n0=1 " + kMail + "\n1=1 /x\n");
+  std::atomic<bool> entered{false}, finished{false};
+  auto form = makeForm({}, [&](RunContext& run) {
+    entered = true;
+    while (run.goOn()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    finished = true;
+  });
+  form->show();
+  child<QListWidget>(*form, "Memo1")->item(1)->setCheckState(Qt::Unchecked);
+  child<QToolButton>(*form, "CopiarBt")->click();
+  ASSERT_TRUE(waitFor([&] { return entered.load(); }));
+  QSignalSpy closed(form.get(), &TForm1::closed);
+  EXPECT_TRUE(form->close());
+  EXPECT_TRUE(finished);  // joined before the close returned
+  EXPECT_EQ(closed.count(), 1);
+  EXPECT_TRUE(form->stoppedByClose());
+  EXPECT_EQ(form->lastResult()->outcome, RunOutcome::Stopped);
+  EXPECT_EQ(TempTree::read(ini), "[CONFIGURACION]\nDIR_DESTINO=" + tree.path("dest/") +
+                                     "\n[TAREAS]\n0=1 " + kMail + "\n1=0 /x\n");
+}
+
+TEST_F(FormTest, ASaveThatFailsKeepsTheWindowOpen) {
+  ini = tree.path("missing/Resguarda.ini");
+  auto form = makeForm();
+  form->show();
+  EXPECT_FALSE(form->close());
+  EXPECT_TRUE(form->isVisible());
+  ASSERT_EQ(prompts.errors.size(), 1u);
+  EXPECT_EQ(prompts.errors[0], "Unable to write to " + ini);
+}
+
+TEST_F(FormTest, AnUnattendedRunClosesTheWindowAtTheTickAfterFinishing) {
+  tree.write("src/a.txt", "a", kOld);
+  tree.write("Resguarda.ini", "[CONFIGURACION]\nDIR_DESTINO=" + tree.path("dest") +
+                                  "\n[TAREAS]\n0=1 " + tree.path("src") + "\n");
+  auto form = makeForm(StartupOptions::fromArguments({"-HiDe"}));
+  EXPECT_TRUE(form->options().Oculto);
+  QSignalSpy closed(form.get(), &TForm1::closed);
+  form->startUnattended();
+  ASSERT_TRUE(waitForRunEnd(*form));
+  form->flushRunDisplay();
+  form->Timer1Timer();
+  EXPECT_EQ(closed.count(), 1);
+}
+
+TEST_F(FormTest, ARunWithoutDestinationAsksForOne) {
+  tree.write("Resguarda.ini", "[TAREAS]\n0=1 /x\n");
+  prompts.folders.push_back(tree.mkdir("elegida"));
+  auto form = makeForm();
+  child<QToolButton>(*form, "CopiarBt")->click();
+  ASSERT_TRUE(waitForRunEnd(*form));
+  ASSERT_TRUE(waitFor([&] { return !prompts.picked.empty(); }));
+  EXPECT_EQ(prompts.picked[0], "Carpeta donde Guardar la Copia de Seguridad @");
+  EXPECT_EQ(form->dirDestino(), tree.path("elegida/"));
+  EXPECT_FALSE(child<QToolButton>(*form, "CopiarBt")->isChecked());
+  EXPECT_NE(TempTree::read(ini).find("DIR_DESTINO=" + tree.path("elegida/")), std::string::npos);
+}
+
+TEST_F(FormTest, EditingCommandsKeepRowsAndPathsTogetherAndProtectSystemRows) {
+  auto form = makeForm();
+  auto* memo = child<QListWidget>(*form, "Memo1");
+  ASSERT_EQ(memo->count(), 6);
+  EXPECT_FALSE(TempTree::exists(ini));
+
+  prompts.folders.push_back("/srv/Proyectos");
+  form->AnyadirBtClick();
+  ASSERT_EQ(memo->count(), 7);
+  EXPECT_EQ(memo->item(6)->text(), "/srv/Proyectos");
+  EXPECT_EQ(memo->item(6)->checkState(), Qt::Checked);
+  EXPECT_EQ(form->rutasTareas().back(), "/srv/Proyectos");
+  EXPECT_NE(TempTree::read(ini).find("6=1 /srv/Proyectos"), std::string::npos);
+
+  form->BorrarBtClick();  // no selection: the last row is offered
+  ASSERT_EQ(prompts.questions.size(), 1u);
+  EXPECT_EQ(prompts.questions[0],
+            "¿Quieres dejar de hacer copias de seguridad de la carpeta\r\n/srv/Proyectos?");
+  EXPECT_EQ(memo->count(), 6);
+  EXPECT_EQ(form->rutasTareas().size(), 6u);
+
+  memo->setCurrentRow(2);
+  form->BorrarBtClick();
+  EXPECT_EQ(prompts.warnings.size(), 1u);
+  EXPECT_EQ(memo->count(), 6);
+
+  prompts.answer = false;
+  memo->setCurrentRow(5);
+  form->BorrarBtClick();
+  EXPECT_EQ(memo->count(), 6);
+  EXPECT_EQ(memo->currentRow(), 5);
+
+  form->ToolButton1Click();
+  for (int i = 0; i < memo->count(); ++i) EXPECT_EQ(memo->item(i)->checkState(), Qt::Checked);
+  form->ToolButton2Click();
+  for (int i = 0; i < memo->count(); ++i) EXPECT_EQ(memo->item(i)->checkState(), Qt::Unchecked);
+}
+
+TEST_F(FormTest, ChoosingTheDestinationCreatesTheOldOneAndSavesTheNew) {
+  const std::string old = tree.path("old/copias");
+  tree.write("Resguarda.ini", "[CONFIGURACION]\nDIR_DESTINO=" + old + "\n[TAREAS]\n");
+  auto form = makeForm();
+  form->GuardarCopiadeSeguridaden1Click();  // cancelled
+  EXPECT_TRUE(TempTree::exists(old));
+  EXPECT_EQ(prompts.picked.back(), "Carpeta donde Guardar la Copia de Seguridad @" + old);
+  EXPECT_EQ(form->dirDestino(), old + "/");
+  prompts.folders.push_back(tree.path("nueva"));
+  form->GuardarCopiadeSeguridaden1Click();
+  EXPECT_EQ(form->dirDestino(), tree.path("nueva/"));
+  EXPECT_EQ(form->windowTitle().toStdString(), "Resguarda v3.0 - " + tree.path("nueva/"));
+}
+
+TEST_F(FormTest, PathsThatAreNotUtf8SurviveALoadAndASave) {
+  const std::string odd = tree.path("caf\xe9-\xff");
+  const std::string content =
+      "[CONFIGURACION]\nDIR_DESTINO=" + odd + "/\n[TAREAS]\n0=1 " + odd + "\n1=0 " + odd + "/x\n";
+  tree.write("Resguarda.ini", content);
+  auto form = makeForm();
+  ASSERT_TRUE(form->FormCloseQuery());
+  EXPECT_EQ(TempTree::read(ini), content);
+}

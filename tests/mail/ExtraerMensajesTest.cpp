@@ -1,0 +1,344 @@
+#include "mail/ExtraerMensajes.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+
+#include "mail/ExportSink.h"
+#include "mail/FiltrarNombre.h"
+#include "platform/Errors.h"
+#include "support/StoreBuilder.h"
+#include "support/TempTree.h"
+
+namespace {
+
+class RecordingSink : public ExportSink {
+ public:
+  bool goOn() const override { return stopAtReviewed < 0 || reviewed < stopAtReviewed; }
+  void logLine(const std::string& line) override { log.push_back(line); }
+  void messageReviewed() override { ++reviewed; }
+  void attachmentWritten() override { ++written; }
+  void failed(const std::string& path, const std::exception& error) override {
+    failures.push_back(errorLogLine(path, error));
+  }
+
+  int stopAtReviewed = -1;
+  int reviewed = 0;
+  int written = 0;
+  std::vector<std::string> log;
+  std::vector<std::string> failures;
+};
+
+std::string base64(const std::string& data) {
+  static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (size_t i = 0; i < data.size(); i += 3) {
+    uint32_t n = static_cast<uint8_t>(data[i]) << 16;
+    if (i + 1 < data.size()) n |= static_cast<uint8_t>(data[i + 1]) << 8;
+    if (i + 2 < data.size()) n |= static_cast<uint8_t>(data[i + 2]);
+    out += alphabet[n >> 18 & 63];
+    out += alphabet[n >> 12 & 63];
+    out += i + 1 < data.size() ? alphabet[n >> 6 & 63] : '=';
+    out += i + 2 < data.size() ? alphabet[n & 63] : '=';
+  }
+  std::string lines;
+  for (size_t i = 0; i < out.size(); i += 76) lines += out.substr(i, 76) + "\r\n";
+  return lines;
+}
+
+struct Attachment {
+  std::string name;  // as written after filename=, quotes included
+  std::string content;
+};
+
+// A multipart message; each encoded body is followed by a blank line unless tight is set,
+// in which case the boundary follows the last encoded line directly.
+std::string mimeText(const std::vector<Attachment>& attachments, bool tight = false) {
+  std::string text =
+      "From: Ana <ana@example.com>\r\nSubject: Informe\r\nMIME-Version: 1.0\r\n"
+      "Content-Type: multipart/mixed; boundary=\"B\"\r\n\r\n--B\r\n"
+      "Content-Type: text/plain\r\n\r\nVer adjuntos.\r\n\r\n";
+  for (const Attachment& a : attachments) {
+    text +=
+        "--B\r\nContent-Type: application/octet-stream\r\n"
+        "Content-Transfer-Encoding: base64\r\n"
+        "Content-Disposition: attachment; filename=" +
+        a.name + "\r\n\r\n" + base64(a.content) + (tight ? "" : "\r\n");
+  }
+  return text + "--B--\r\n";
+}
+
+BuiltMessage message(const std::string& subject, const std::string& text, int32_t flags = 0x4000) {
+  BuiltMessage m;
+  m.flags = flags;
+  m.subject = subject;
+  m.sender = "ana@example.com";
+  m.received = fileTimeOf(2004, 3, 5, 9, 7, 5);
+  m.text = text;
+  return m;
+}
+
+std::string binary(size_t size, int seed) {
+  std::string data(size, '\0');
+  for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>((i * 31 + seed * 7) % 256);
+  return data;
+}
+
+class ExtraerMensajesTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    const char* tz = std::getenv("TZ");
+    hadTz_ = tz != nullptr;
+    if (tz) savedTz_ = tz;
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    store_ = tree_.mkdir("store");
+    dest_ = tree_.mkdir("dest") + "/";
+  }
+  void TearDown() override {
+    if (hadTz_) {
+      ::setenv("TZ", savedTz_.c_str(), 1);
+    } else {
+      ::unsetenv("TZ");
+    }
+    ::tzset();
+  }
+
+  void run(const std::vector<BuiltFolder>& folders) {
+    writeStore(store_, folders);
+    ExtraerMensajes(store_, dest_, sink_);
+  }
+
+  std::string messagePath(const std::string& folder, const std::string& subject,
+                          const std::string& attachmentName) {
+    return dest_ + "mensajes/" + folder + "/" +
+           FiltrarNombre("ana@example.com#" + subject + "#05/03/2004 9:07:05#" + attachmentName) +
+           ".eml";
+  }
+
+  std::vector<std::string> outputFiles() { return TempTree::files(tree_.path("dest")); }
+
+  TempTree tree_;
+  std::string store_;
+  std::string dest_;
+  RecordingSink sink_;
+  bool hadTz_ = false;
+  std::string savedTz_;
+};
+
+}  // namespace
+
+TEST_F(ExtraerMensajesTest, WritesOnlyMessagesThatCarryAnAttachment) {
+  const std::string withAttachment = mimeText({{"\"informe.pdf\"", binary(1000, 1)}});
+  const std::string inlinePart =
+      "Subject: x\r\nContent-Disposition: inline; filename=\"a\"\r\n\r\n";
+  run({{"Bandeja",
+        "Inbox.dbx",
+        true,
+        {message("Flag clear", withAttachment, 0x81), message("Sin cabecera", "Hola\r\n"),
+         message("Inline", inlinePart), message("Informe", withAttachment)}}});
+
+  const std::string eml = messagePath("Bandeja", "Informe", "informe.pdf\"");
+  const std::string attachment = dest_ + "adjuntos/Bandeja/informe.pdf";
+  EXPECT_EQ(outputFiles(),
+            (std::vector<std::string>{"adjuntos/Bandeja/informe.pdf",
+                                      "mensajes/Bandeja/" + eml.substr(eml.rfind('/') + 1)}));
+  EXPECT_EQ(TempTree::read(eml), oe5_JoinLines(withAttachment));
+  EXPECT_EQ(TempTree::read(attachment), binary(1000, 1));
+  // The logged path keeps the blank that the stored name drops.
+  EXPECT_EQ(sink_.log, (std::vector<std::string>{eml, attachment + " "}));
+  EXPECT_EQ(sink_.reviewed, 4);
+  EXPECT_EQ(sink_.written, 1);
+  EXPECT_TRUE(sink_.failures.empty());
+}
+
+TEST_F(ExtraerMensajesTest, ThreeAttachmentsAndABoundaryRightAfterTheBody) {
+  for (bool tight : {false, true}) {
+    SCOPED_TRACE(tight);
+    RecordingSink sink;
+    const std::string text = mimeText(
+        {{"\"uno.bin\"", binary(5000, 1)}, {"\"dos.txt\"", "dos"}, {"\"tres.bin\"", binary(77, 3)}},
+        tight);
+    writeStore(store_, {{"Bandeja", "Inbox.dbx", true, {message("Tres", text)}}});
+    ExtraerMensajes(store_, dest_, sink);
+    const std::string folder = dest_ + "adjuntos/Bandeja/";
+    EXPECT_EQ(TempTree::read(folder + "uno.bin"), binary(5000, 1));
+    EXPECT_EQ(TempTree::read(folder + "dos.txt"), "dos");
+    EXPECT_EQ(TempTree::read(folder + "tres.bin"), binary(77, 3));
+    const std::string eml = messagePath("Bandeja", "Tres", "uno.bin\"");
+    EXPECT_EQ(sink.log, (std::vector<std::string>{eml, folder + "uno.bin ", folder + "dos.txt ",
+                                                  folder + "tres.bin "}));
+    EXPECT_EQ(sink.written, 3);
+    EXPECT_EQ(outputFiles().size(), 4u);
+  }
+}
+
+TEST_F(ExtraerMensajesTest, SameNamesOverwriteEarlierFiles) {
+  const std::string first = mimeText({{"\"a.txt\"", "primero"}});
+  const std::string second = mimeText({{"\"a.txt\"", "segundo"}}) + "posdata\r\n";
+  tree_.write("dest/adjuntos/Bandeja/a.txt", "de una copia anterior");
+  run({{"Bandeja", "Inbox.dbx", true, {message("Igual", first), message("Igual", second)}}});
+  EXPECT_EQ(TempTree::read(dest_ + "adjuntos/Bandeja/a.txt"), "segundo");
+  EXPECT_EQ(TempTree::read(messagePath("Bandeja", "Igual", "a.txt\"")), oe5_JoinLines(second));
+  EXPECT_EQ(sink_.written, 2);
+  EXPECT_EQ(outputFiles().size(), 2u);
+}
+
+TEST_F(ExtraerMensajesTest, StopEndsAfterTheMessageInHand) {
+  const std::string two = mimeText({{"\"a\"", "1"}, {"\"b\"", "2"}});
+  sink_.stopAtReviewed = 2;
+  run({{"Uno", "uno.dbx", true, {message("m1", two), message("m2", two), message("m3", two)}},
+       {"Dos", "dos.dbx", true, {message("m4", two)}}});
+  EXPECT_EQ(sink_.reviewed, 2);
+  EXPECT_EQ(sink_.written, 4);
+  EXPECT_EQ(TempTree::list(dest_ + "mensajes"), (std::vector<std::string>{"Uno"}));
+  EXPECT_EQ(TempTree::list(dest_ + "mensajes/Uno").size(), 2u);
+}
+
+TEST_F(ExtraerMensajesTest, FolderWithoutAttachmentsGetsNoSubfolders) {
+  run({{"Vacia", "vacia.dbx", true, {message("a", "Hola\r\n"), message("b", "x", 0)}},
+       {"Llena", "llena.dbx", true, {message("c", mimeText({{"\"c\"", "c"}}))}}});
+  EXPECT_EQ(TempTree::list(dest_ + "mensajes"), (std::vector<std::string>{"Llena"}));
+  EXPECT_EQ(TempTree::list(dest_ + "adjuntos"), (std::vector<std::string>{"Llena"}));
+  EXPECT_EQ(sink_.reviewed, 3);
+}
+
+TEST_F(ExtraerMensajesTest, NamesFromTheStoreNeverLeadOutside) {
+  tree_.write("outside.dbx", "");
+  tree_.write("store/real.dbx", "");
+  const std::string text =
+      mimeText({{"\"..\"", "a"}, {"\".\"", "b"}, {"\"../../x\"", "d"}, {"\" \"", "e"}});
+  run({{"../../evil", "a.dbx", true, {message("m", text)}},
+       {"..", "b.dbx", true, {message("m", text)}},
+       {"", "c.dbx", true, {message("m", text)}},
+       {"Fuera", "../outside.dbx", true, {}},
+       {"Barra", "/etc/passwd", true, {}}});
+  for (const std::string& file : TempTree::files(tree_.root())) {
+    EXPECT_TRUE(file.rfind("dest/", 0) == 0 || file.rfind("store/", 0) == 0 ||
+                file == "outside.dbx")
+        << file;
+  }
+  const auto folders = TempTree::list(dest_ + "adjuntos");
+  EXPECT_EQ(folders, (std::vector<std::string>{".._.._evil", "_", "__"}));
+  // ".." and "." become underscores, a bare blank "_", slashes "_".
+  EXPECT_EQ(TempTree::list(dest_ + "adjuntos/__"),
+            (std::vector<std::string>{".._.._x", "_", "__"}));
+  EXPECT_EQ(sink_.reviewed, 3);
+  EXPECT_EQ(sink_.written, 12);
+  EXPECT_TRUE(sink_.failures.empty());
+}
+
+TEST_F(ExtraerMensajesTest, MessageWithoutTextDoesNotReuseThePreviousOne) {
+  BuiltMessage noText = message("Sin texto", "");
+  noText.withoutText = true;
+  run({{"Bandeja",
+        "Inbox.dbx",
+        true,
+        {message("Con adjunto", mimeText({{"\"a.txt\"", "a"}})), noText}}});
+  EXPECT_EQ(sink_.reviewed, 2);
+  EXPECT_EQ(sink_.written, 1);
+  EXPECT_EQ(outputFiles().size(), 2u);
+}
+
+TEST_F(ExtraerMensajesTest, BodyWithoutBlankLineGivesAnEmptyFile) {
+  const std::string text =
+      "Subject: x\r\nContent-Disposition: attachment; filename=\"vacio.bin\"\r\n\r\nQUJD\r\n";
+  run({{"Bandeja", "Inbox.dbx", true, {message("x", text)}}});
+  EXPECT_EQ(TempTree::read(dest_ + "adjuntos/Bandeja/vacio.bin"), "");
+  EXPECT_EQ(sink_.written, 1);
+}
+
+TEST_F(ExtraerMensajesTest, NoScratchFileInTheCurrentFolder) {
+  const std::string cwd = tree_.mkdir("cwd");
+  tree_.write("cwd/temp.tmp", "un archivo del usuario");
+  char saved[4096];
+  ASSERT_NE(::getcwd(saved, sizeof saved), nullptr);
+  ASSERT_EQ(::chdir(cwd.c_str()), 0);
+  run({{"Bandeja", "Inbox.dbx", true, {message("x", mimeText({{"\"a\"", "abc"}}))}}});
+  ASSERT_EQ(::chdir(saved), 0);
+  EXPECT_EQ(TempTree::files(cwd), (std::vector<std::string>{"temp.tmp"}));
+  EXPECT_EQ(TempTree::read(cwd + "/temp.tmp"), "un archivo del usuario");
+  EXPECT_EQ(sink_.written, 1);
+}
+
+TEST_F(ExtraerMensajesTest, AFailedWriteIsReportedAndSkipsTheMessage) {
+  // A folder in the way of the second attachment: its file cannot be put in place.
+  tree_.write("dest/adjuntos/Bandeja/b.bin/keep", "x");
+  const std::string text = mimeText({{"\"a.bin\"", "a"}, {"\"b.bin\"", "b"}, {"\"c.bin\"", "c"}});
+  run({{"Bandeja",
+        "Inbox.dbx",
+        true,
+        {message("uno", text), message("dos", mimeText({{"\"d.bin\"", "d"}}))}}});
+  ASSERT_EQ(sink_.failures.size(), 1u);
+  EXPECT_EQ(sink_.failures[0].rfind("ERROR - " + dest_ + "adjuntos/Bandeja/b.bin: ", 0), 0u)
+      << sink_.failures[0];
+  EXPECT_EQ(sink_.reviewed, 1);  // the failed message is not counted
+  EXPECT_EQ(sink_.written, 2);   // a.bin and d.bin
+  EXPECT_TRUE(TempTree::exists(dest_ + "adjuntos/Bandeja/a.bin"));
+  EXPECT_FALSE(TempTree::exists(dest_ + "adjuntos/Bandeja/c.bin"));
+  for (const std::string& file : outputFiles()) {
+    EXPECT_EQ(file.find(".rgtmp"), std::string::npos) << file;
+  }
+}
+
+TEST_F(ExtraerMensajesTest, MissingStoreRaisesAndUnreadableFoldersAreSkipped) {
+  try {
+    ExtraerMensajes(store_, dest_, sink_);
+    ADD_FAILURE();
+  } catch (const ResguardaError& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot open file " + store_ + "/folders.dbx");
+  }
+  writeStore(store_, {{"Perdida", "perdida.dbx", true, {}},
+                      {"Bandeja", "Inbox.dbx", true, {message("x", mimeText({{"\"a\"", "a"}}))}}});
+  std::filesystem::remove(store_ + "/perdida.dbx");
+  std::filesystem::rename(store_ + "/folders.dbx", store_ + "/Folders.dbx");
+  ExtraerMensajes(store_, dest_, sink_);
+  EXPECT_EQ(sink_.written, 1);
+}
+
+TEST(ExtraerMensajesNames, AttachmentNameRule) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"content-disposition: attachment; filename=\"report.pdf\"\r\n", "report.pdf\""},
+      {"Content-Disposition: attachment;\r\n\tFileName=\"A B.txt\"\r\n", "A B.txt\""},
+      {"content-disposition: attachment; filename=\"\"x\"\r\n", " x\""},
+      {"content-disposition: attachment; filename=\"sin fin\r\nmas\r\n", "sin fin\r"},
+      {"content-disposition: attachment; filename=\"nada", ""},
+      // Unquoted: the token, its end standing in for the closing quote.
+      {"content-disposition: attachment; filename=plano.txt; size=3\r\n", "plano.txt\r"},
+      {"content-disposition: attachment; filename=plano.txt\r\n\"x\"", "plano.txt\r"},
+      // No "name=": taken as if it stood at the start.
+      {"content-disposition: attachment\r\n\r\n\"", "nt-disposition: attachment\r\n\r\n\""},
+  };
+  for (const auto& [text, name] : cases) {
+    std::string lower = text;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(mail_export::attachmentName(text, lower, 0), name) << text;
+  }
+}
+
+TEST(ExtraerMensajesNames, FolderComponentAndDateText) {
+  EXPECT_EQ(mail_export::folderComponent("Bandeja de entrada"), "Bandeja de entrada");
+  EXPECT_EQ(mail_export::folderComponent("a/b"), "a_b");
+  EXPECT_EQ(mail_export::folderComponent(".."), "__");
+  EXPECT_EQ(mail_export::folderComponent("."), "_");
+  EXPECT_EQ(mail_export::folderComponent(""), "_");
+  EXPECT_EQ(mail_export::folderComponent("..x"), "..x");
+
+  const char* tz = std::getenv("TZ");
+  const std::string saved = tz ? tz : "";
+  ::setenv("TZ", "UTC", 1);
+  ::tzset();
+  EXPECT_EQ(mail_export::dateText(fileTimeOf(2004, 3, 5, 9, 7, 5)), "05/03/2004 9:07:05");
+  EXPECT_EQ(mail_export::dateText(fileTimeOf(1999, 12, 31, 0, 0, 0)), "31/12/1999");
+  EXPECT_EQ(mail_export::dateText(fileTimeOf(2001, 1, 2, 0, 0, 1)), "02/01/2001 0:00:01");
+  EXPECT_EQ(mail_export::dateText(Toe5_FileTime{}), "");
+  if (tz) {
+    ::setenv("TZ", saved.c_str(), 1);
+  } else {
+    ::unsetenv("TZ");
+  }
+  ::tzset();
+}
