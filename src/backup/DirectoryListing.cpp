@@ -21,6 +21,12 @@ bool DirectoryListing::read(int dirFd) {
   entries_.clear();
   std::size_t used = 0;
   for (;;) {
+    // Offsets are 32-bit: a listing beyond 4 GiB is refused rather than misread.
+    if (used + kChunk > UINT32_MAX) {
+      entries_.clear();
+      errno = EOVERFLOW;
+      return false;
+    }
     if (raw_.size() < used + kChunk) raw_.resize(used + kChunk);
     const ssize_t got = ::getdents64(dirFd, raw_.data() + used, kChunk);
     if (got < 0) {
