@@ -90,9 +90,10 @@ class MirrorWalk {
   // The destination folder of the folder in the file pass, opened at most once.
   struct Destination {
     Fd fd;
-    bool looked = false;  // opening was tried
-    bool clean = false;   // made by this pass or already rid of leftovers
-    int error = 0;        // creating it failed: every copy into it fails the same way
+    bool looked = false;      // opening was tried
+    bool createdNow = false;  // did not exist when the pass reached its first file
+    bool clean = false;       // made by this pass or already rid of leftovers
+    int error = 0;            // creating it failed: every copy into it fails the same way
   };
 
   DirectoryListing& listingAt(int depth) {
@@ -200,7 +201,9 @@ class MirrorWalk {
       dest.fd.reset(::open(dst_.c_str(), kFolderFlags));
     }
     struct stat found {};
-    if (!dest.fd || ::fstatat(dest.fd.get(), name, &found, AT_SYMLINK_NOFOLLOW) != 0)
+    // A folder this pass created holds only what the pass put there: nothing to look up.
+    if (!dest.fd || dest.createdNow ||
+        ::fstatat(dest.fd.get(), name, &found, AT_SYMLINK_NOFOLLOW) != 0)
       found.st_mode = 0;
 
     const bool missing = found.st_mode == 0;
@@ -232,6 +235,7 @@ class MirrorWalk {
         throw unableToWrite(dst_ + name, dest.error);
       }
       dest.clean = true;
+      dest.createdNow = true;
     }
     if (!dest.clean) {
       FileCopier::removeLeftovers(dest.fd.get());

@@ -84,10 +84,7 @@ class FileCopier::Temporary {
   void create(bool unnamedAllowed) {
     if (unnamedAllowed && procFdUsable()) {
       fd_.reset(::openat(dirFd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
-      if (fd_) {
-        ::flock(fd_.get(), LOCK_EX | LOCK_NB);
-        return;
-      }
+      if (fd_) return;
       if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT)
         throw unableToWrite(destination_, errno);
     }
@@ -132,6 +129,7 @@ class FileCopier::Temporary {
 
  private:
   void linkUnderTemporaryName(const char* procPath) {
+    ::flock(fd_.get(), LOCK_EX | LOCK_NB);
     for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
       makeTemporaryName(name_);
       if (::linkat(AT_FDCWD, procPath, dirFd_, name_, AT_SYMLINK_FOLLOW) == 0) return;

@@ -19,10 +19,14 @@ constexpr std::size_t kNameOffset = 19;
 bool DirectoryListing::read(int dirFd) {
   // raw_ only grows: it is reused for every folder without being cleared or zeroed again.
   entries_.clear();
-  // Start at the beginning even if the descriptor was read before.
-  if (::lseek(dirFd, 0, SEEK_SET) < 0 && errno != ESPIPE) return false;
   std::size_t used = 0;
   for (;;) {
+    // Offsets are 32-bit: a listing beyond 4 GiB is refused rather than misread.
+    if (used + kChunk > UINT32_MAX) {
+      entries_.clear();
+      errno = EOVERFLOW;
+      return false;
+    }
     if (raw_.size() < used + kChunk) raw_.resize(used + kChunk);
     const ssize_t got = ::getdents64(dirFd, raw_.data() + used, kChunk);
     if (got < 0) {

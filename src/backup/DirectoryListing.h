@@ -10,7 +10,7 @@
 // entries keep the order the file system gives; "." and ".." are left out.
 class DirectoryListing {
  public:
-  // Reads the whole listing of an open folder. False, with errno set, when it cannot be
+  // Reads the whole listing of a freshly opened folder. False, with errno set, when it cannot be
   // read; the listing is then empty.
   bool read(int dirFd);
 

@@ -188,6 +188,18 @@ TEST_F(Mirror, LinksAreFollowedAndCyclesEnd) {
   EXPECT_EQ(run.failures, 0);
 }
 
+// Deep folders give their descriptor back while their subfolders are walked.
+TEST_F(Mirror, DeepTreeKeepsEveryLevelsFiles) {
+  std::string deep = "Mis";
+  for (int i = 0; i < 230; ++i) deep += "/d";
+  tree.write(deep + "/bottom", "b", T);
+  tree.write("Mis/d/d/top", "t", T);
+  tree.write(deep.substr(0, 3 + 2 * 210) + "/middle", "m", T);
+  mirror("Mis");
+  EXPECT_EQ(copied(),
+            (Files{deep + "/bottom", deep.substr(0, 3 + 2 * 210) + "/middle", "Mis/d/d/top"}));
+}
+
 TEST_F(Mirror, NamesAreBytes) {
   const std::string latin1 = "caf\xe9 \xff.txt";
   const std::string longest(255, 'n');
