@@ -383,12 +383,16 @@ void TForm1::onRunEnded() {
       }
       break;
     case RunOutcome::Finished:
+      // An unattended program need not wait up to a second for the timer's next tick.
+      if (options_.CerrarAlTerminar) Timer1Timer();
+      break;
     case RunOutcome::Stopped:
       break;
   }
 }
 
 void TForm1::Timer1Timer() {
+  if (closing_) return;
   showProgress();
   if (closesAfterTick(options_.CerrarAlTerminar, Label1->text().toStdString())) close();
 }
@@ -455,8 +459,8 @@ bool TForm1::FormCloseQuery() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-  if (!FormCloseQuery()) {
-    settingsUnwritable_ = true;
+  settingsUnwritable_ = !FormCloseQuery();
+  if (settingsUnwritable_) {
     // An unattended run cannot wait for someone to free the settings file.
     if (!options_.CerrarAlTerminar) {
       event->ignore();

@@ -176,7 +176,7 @@ TEST_F(FormTest, ASaveThatFailsKeepsTheWindowOpen) {
   EXPECT_EQ(prompts.errors[0], "Unable to write to " + ini);
 }
 
-TEST_F(FormTest, AnUnattendedRunClosesTheWindowAtTheTickAfterFinishing) {
+TEST_F(FormTest, AnUnattendedRunClosesTheWindowOnceFinished) {
   tree.write("src/a.txt", "a", kOld);
   tree.write("Resguarda.ini", "[CONFIGURACION]\nDIR_DESTINO=" + tree.path("dest") +
                                   "\n[TAREAS]\n0=1 " + tree.path("src") + "\n");
@@ -184,10 +184,10 @@ TEST_F(FormTest, AnUnattendedRunClosesTheWindowAtTheTickAfterFinishing) {
   EXPECT_TRUE(form->options().Oculto);
   QSignalSpy closed(form.get(), &TForm1::closed);
   form->startUnattended();
-  ASSERT_TRUE(waitForRunEnd(*form));
-  form->flushRunDisplay();
+  ASSERT_TRUE(waitFor([&] { return closed.count() > 0; }));
   form->Timer1Timer();
   EXPECT_EQ(closed.count(), 1);
+  EXPECT_EQ(form->lastResult()->outcome, RunOutcome::Finished);
 }
 
 TEST_F(FormTest, ARunWithoutDestinationAsksForOne) {
