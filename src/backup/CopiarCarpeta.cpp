@@ -12,10 +12,10 @@
 
 #include "backup/CopyFiles.h"
 #include "backup/DirectoryListing.h"
-#include "backup/FolderChain.h"
 #include "backup/RunContext.h"
 #include "platform/DosDateTime.h"
 #include "platform/Errors.h"
+#include "platform/FolderChain.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <random>
 
 #include "backup/DirectoryListing.h"
-#include "backup/FolderChain.h"
 #include "platform/Errors.h"
+#include "platform/FolderChain.h"
 
 namespace {
 

@@ -17,6 +17,7 @@
 #include "mail/StoreFolder.h"
 #include "mail/UUE.h"
 #include "platform/Errors.h"
+#include "platform/FolderChain.h"
 
 namespace {
 
@@ -73,14 +74,6 @@ size_t findIn(std::string_view text, size_t from, size_t to, std::string_view ne
 }
 
 // Creates a folder and its missing parents; failures show up when a file is created in it.
-void makeFolders(const std::string& folder) {
-  for (size_t slash = folder.find('/', 1); slash != std::string::npos;
-       slash = folder.find('/', slash + 1)) {
-    ::mkdir(folder.substr(0, slash).c_str(), 0777);
-  }
-  ::mkdir(folder.c_str(), 0777);
-}
-
 mode_t fileMode() {
   // The umask, read without changing it (another thread may be creating files meanwhile).
   mode_t mask = 022;
@@ -217,8 +210,9 @@ class Exporter {
                     const std::string& text, size_t from) {
     const std::string messageFolder = destination_ + "mensajes/" + folderName + "/";
     const std::string attachmentFolder = destination_ + "adjuntos/" + folderName + "/";
-    makeFolders(messageFolder);
-    makeFolders(attachmentFolder);
+    // A folder that cannot be made shows up as a failed write below.
+    createFolderChain(messageFolder);
+    createFolderChain(attachmentFolder);
 
     std::string name = mail_export::attachmentName(text, from);
     const std::string messagePath =

@@ -12,8 +12,8 @@
 #include <random>
 
 #include "ForkedChild.h"
-#include "backup/FolderChain.h"
 #include "platform/Errors.h"
+#include "platform/FolderChain.h"
 #include "support/TempTree.h"
 
 namespace {

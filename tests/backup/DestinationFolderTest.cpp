@@ -1,4 +1,5 @@
 #include "backup/DestinationFolder.h"
+#include "platform/FolderChain.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,24 @@
-#include "backup/FolderChain.h"
-
-#include "backup/DestinationFolder.h"
+#include "platform/FolderChain.h"
 
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <string_view>
+#include <vector>
 
 namespace {
+
+std::vector<std::string> components(const std::string& path) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    if (end > start) parts.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
 
 // Collapses repeated and trailing slashes.
 std::string normalised(std::string_view path) {
@@ -45,6 +56,24 @@ int makeChain(const std::string& path) {
 }
 
 }  // namespace
+
+bool isMountPointPlace(const std::string& folder) {
+  const std::vector<std::string> parts = components(folder);
+  if (parts.empty() || folder.front() != '/') return false;
+  const std::string& top = parts[0];
+  if (top == "mnt") return parts.size() <= 2;
+  if (top == "run" && parts.size() >= 2 && parts[1] == "media") return parts.size() <= 4;
+  if (top != "media") return false;
+  if (parts.size() <= 2) return true;
+  if (parts.size() > 3) return false;
+  // /media/<name>/x: <name> is a user's folder of mount points, unless it is itself the
+  // mount point of a disk (as some systems mount them directly under /media).
+  struct stat media {
+  }, parent{};
+  const std::string parentPath = "/media/" + parts[1];
+  if (::stat("/media", &media) != 0 || ::stat(parentPath.c_str(), &parent) != 0) return true;
+  return media.st_dev == parent.st_dev;
+}
 
 int createFolderChain(const std::string& folder) {
   std::string path = normalised(folder);
