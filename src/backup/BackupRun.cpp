@@ -1,10 +1,18 @@
 #include "backup/BackupRun.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <stdexcept>
+#include <vector>
 
 #include "backup/CopiarCarpeta.h"
 #include "backup/DestinationFolder.h"
 #include "backup/RunTexts.h"
+#include "platform/Errors.h"
+#include "platform/FolderChain.h"
 
 namespace {
 
@@ -20,6 +28,75 @@ void runMailTask(const MailTask& mailTask, const std::string& taskText, RunConte
   } catch (const std::exception& error) {
     // A failing mail task ends that task alone; the run goes on with the next one.
     run.fail(taskText, error);
+  } catch (...) {
+    run.fail(taskText, ResguardaError("Cannot open file " + taskText));
+  }
+}
+
+// The last folder name of a task: its folder's name inside the destination.
+std::string destinationName(const std::string& path) {
+  std::string name = path;
+  while (name.size() > 1 && name.back() == '/') name.pop_back();
+  const std::size_t slash = name.find_last_of('/');
+  name.erase(0, slash == std::string::npos ? 0 : slash + 1);
+  return name == "." || name == ".." ? std::string() : name;
+}
+
+// Tasks whose folders share a name are merged in one destination folder, as the layout of
+// stored backups has always been: the user is told at the start of every such run.
+void warnSharedDestinations(const RunSnapshot& snapshot, RunContext& run) {
+  std::vector<const RunSnapshot::Row*> seen;
+  const bool mailChecked =
+      std::any_of(snapshot.rows.begin(), snapshot.rows.end(),
+                  [](const RunSnapshot::Row& row) { return row.checked && row.mailTask; });
+  for (const RunSnapshot::Row& row : snapshot.rows) {
+    if (!row.checked || row.mailTask || row.path.empty() || row.path.front() != '/') continue;
+    const std::string name = destinationName(row.path);
+    if (name.empty()) continue;
+    for (const RunSnapshot::Row* earlier : seen) {
+      if (destinationName(earlier->path) != name || earlier->path == row.path) continue;
+      run.log("AVISO - Las carpetas " + earlier->path + " y " + row.path +
+              " se copian en la misma carpeta " + run.dirDestino + name +
+              ": los archivos con el mismo nombre no se guardan por separado");
+      break;
+    }
+    if (mailChecked && (name == kMailFolder || name == kAttachmentFolder))
+      run.log("AVISO - La carpeta " + row.path + " se copia en " + run.dirDestino + name +
+              ", donde también se guardan los mensajes de correo extraídos");
+    seen.push_back(&row);
+  }
+}
+
+// "Finalizado." is shown once the copies are on the disk, so that it can be unplugged.
+void flushDestination(RunContext& run) {
+  const int fd = ::open(run.dirDestino.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  if (::syncfs(fd) != 0) run.fail(run.dirDestino, unableToWrite(run.dirDestino, errno));
+  ::close(fd);
+}
+
+void carryOutTasks(const RunSnapshot& snapshot, RunContext& run, const MailTask& mailTask) {
+  warnSharedDestinations(snapshot, run);
+  const MirrorTask base{{}, FolderIdentity::of(run.dirDestino)};
+  for (const RunSnapshot::Row& row : snapshot.rows) {
+    if (!row.checked) continue;
+    run.observer.gaugeStep();
+    if (row.mailTask) {
+      runMailTask(mailTask, row.text, run);
+      continue;
+    }
+    run.observer.currentItem(row.path);
+    // An empty path (a system folder this platform does not have) is no folder at all, and
+    // a relative one (from a hand-edited settings file) would depend on the current folder.
+    if (row.path.empty() || row.path.front() != '/') continue;
+    try {
+      MirrorTask task = base;
+      task.taskRoot = row.path;
+      while (task.taskRoot.size() > 1 && task.taskRoot.back() == '/') task.taskRoot.pop_back();
+      CopiarCarpeta(task.taskRoot == "/" ? "/" : task.taskRoot + "/", task, run);
+    } catch (const std::exception& error) {
+      run.fail(row.path, error);
+    }
   }
 }
 
@@ -46,31 +123,28 @@ RunResult Resguarda(const RunSnapshot& snapshot, TEstad& estado, RunObserver& ob
     return {RunOutcome::NoDestination, 0};
   }
 
-  RunContext run{estado, observer, control, snapshot.dirDestino};
-  const bool destinationReady = createDestinationFolder(snapshot.dirDestino);
+  // Links, "." and ".." in the destination are resolved once: the whole run writes to the
+  // folder they led to at its start, and the guard for unmounted disks sees the real place.
+  const std::string resolved = resolveFolderPath(snapshot.dirDestino);
+  RunContext run{estado, observer, control,
+                 resolved.empty()  ? snapshot.dirDestino
+                 : resolved == "/" ? resolved
+                                   : resolved + "/"};
+  const bool destinationReady = createDestinationFolder(run.dirDestino);
   if (destinationReady) {
     setStatus(estado, observer, kCopiando);
     observer.progress();
     observer.timer(true);
     observer.animation(true);
-
-    const MirrorTask base{{}, FolderIdentity::of(snapshot.dirDestino)};
-    for (const RunSnapshot::Row& row : snapshot.rows) {
-      if (!row.checked) continue;
-      observer.gaugeStep();
-      if (row.mailTask) {
-        runMailTask(mailTask, row.text, run);
-        continue;
-      }
-      observer.currentItem(row.path);
-      // An empty path (a system folder this platform does not have) is no folder at all, and
-      // a relative one (from a hand-edited settings file) would depend on the current folder.
-      if (row.path.empty() || row.path.front() != '/') continue;
-      MirrorTask task = base;
-      task.taskRoot = row.path;
-      while (task.taskRoot.size() > 1 && task.taskRoot.back() == '/') task.taskRoot.pop_back();
-      CopiarCarpeta(task.taskRoot == "/" ? "/" : task.taskRoot + "/", task, run);
+    try {
+      carryOutTasks(snapshot, run, mailTask);
+    } catch (const std::exception& error) {
+      // Whatever goes wrong, the run still ends and says so.
+      run.fail(run.dirDestino, error);
+    } catch (...) {
+      run.fail(run.dirDestino, ResguardaError("Cannot copy to " + run.dirDestino));
     }
+    if (!control.abandon && estado.Copiados + estado.Actualizados > 0) flushDestination(run);
   }
 
   const bool stopped = !control.go;

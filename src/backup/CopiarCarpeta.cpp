@@ -2,12 +2,15 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "backup/CopyFiles.h"
@@ -16,43 +19,36 @@
 #include "platform/DosDateTime.h"
 #include "platform/Errors.h"
 #include "platform/FolderChain.h"
+#include "platform/PseudoFileSystems.h"
+#include "platform/UniqueFd.h"
 
 namespace {
 
-constexpr int kMaxDepth = 4096;
-// Folders above this depth keep their descriptor open while their subfolders are walked;
-// deeper ones close it and open it again by path, so the walk never runs out of them.
-constexpr int kHeldDescriptorDepth = 200;
+// Every folder on the path keeps its source and destination descriptors open, so no path is
+// ever looked up again by name (no length limit, no link swapped in meanwhile). Deeper trees
+// fail visibly.
+constexpr int kMaxDepth = 1024;
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC;
+// Below the destination no link is ever followed.
+constexpr int kDestinationFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() { reset(); }
-  Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  Fd& operator=(Fd&& other) noexcept {
-    if (this != &other) {
-      reset(other.fd_);
-      other.fd_ = -1;
-    }
-    return *this;
-  }
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-  void reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
+constexpr const char* kTooDeep = "demasiados niveles de carpetas";
+constexpr const char* kDestinationLink =
+    "la carpeta de destino es un enlace simbólico y no se sigue";
+constexpr const char* kInsideDestination = "está dentro de la carpeta de destino";
 
- private:
-  int fd_;
-};
+using Fd = UniqueFd;
 
-FolderIdentity identityOf(int fd) {
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode)) return {};
-  return {st.st_dev, st.st_ino, true};
+// A deep tree holds two descriptors per level: the usual soft limit of 1,024 is too few.
+void raiseOpenFileLimit() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+  });
 }
 
 bool isDotOrDotDot(std::string_view name) {
@@ -72,56 +68,125 @@ bool hasDotComponent(const std::string& path, std::size_t from) {
   return false;
 }
 
+std::string withoutSlash(const std::string& folder) {
+  return folder.size() > 1 && folder.back() == '/' ? folder.substr(0, folder.size() - 1) : folder;
+}
+
+// A copy of a source folder keeps its permissions, plus the owner's full access so that
+// the backup can go on writing into it; as root also its owner and group. A file system
+// that cannot store them (vfat) keeps its own.
+void applyFolderMode(int fd, const struct stat* source) {
+  if (!source) return;
+  const bool root = ::geteuid() == 0;
+  if (root && ::fchown(fd, source->st_uid, source->st_gid) != 0) {
+    ::fchmod(fd, (source->st_mode & 0777) | S_IRWXU);
+    return;
+  }
+  ::fchmod(fd, (source->st_mode & (root ? 07777 : 0777)) | S_IRWXU);
+}
+
 class MirrorWalk {
  public:
   MirrorWalk(const MirrorTask& task, RunContext& run)
       : task_(task), run_(run), copier_(run.control.abandon) {}
 
-  void start(Fd root, std::string source, std::string destination) {
+  // `source` is the task folder, `destination` its destination folder (both ending in "/");
+  // `destinationRoot` the run's destination folder, which `destination` starts with.
+  void start(Fd root, std::string source, std::string destination, Fd destinationRoot) {
     src_ = std::move(source);
     dst_ = std::move(destination);
-    const FolderIdentity self = identityOf(root.get());
-    if (!self.valid || self == task_.excludedFolder) return;
-    path_.push_back(self);
-    walk(std::move(root), 0);
+    destinationRoot_ = std::move(destinationRoot);
+    baseLength_ = run_.dirDestino.size();
+    if (dst_.compare(0, baseLength_, run_.dirDestino) != 0) return;
+
+    Level& level = levels_.emplace_back();
+    if (::fstat(root.get(), &level.st) != 0 || !S_ISDIR(level.st.st_mode)) {
+      failFolder(src_, errno ? errno : ENOTDIR);
+      return;
+    }
+    level.src = std::move(root);
+    level.srcLength = src_.size();
+    level.dstLength = dst_.size();
+    const FolderIdentity self{level.st.st_dev, level.st.st_ino, true};
+    if (pseudo_.contains(level.st.st_dev, level.src.get())) {
+      run_.log("AVISO - " + withoutSlash(src_) +
+               ": es un sistema de archivos virtual del sistema; no se copia");
+      return;
+    }
+    if (self == task_.excludedFolder || insideDestination(level.src.get())) {
+      run_.fail(withoutSlash(src_),
+                ResguardaError(kInsideDestination, withoutSlash(src_), kInsideDestination));
+      return;
+    }
+    walk(0);
   }
 
  private:
-  // The destination folder of the folder in the file pass, opened at most once.
-  struct Destination {
-    Fd fd;
-    bool looked = false;      // opening was tried
-    bool createdNow = false;  // did not exist when the pass reached its first file
-    bool clean = false;       // made by this pass or already rid of leftovers
-    int error = 0;            // creating it failed: every copy into it fails the same way
+  enum class Dest { Unknown, Missing, Made, Present, Failed };
+
+  // A folder on the current path, from the task folder (level 0) down.
+  struct Level {
+    Fd src;
+    struct stat st {};
+    std::size_t srcLength = 0;  // src_ and dst_ end at this folder
+    std::size_t dstLength = 0;
+    Fd dst;  // its destination folder, once opened or made
+    Dest dest = Dest::Unknown;
+    int error = 0;  // why the destination folder cannot be had
+    const char* reason = nullptr;
   };
 
-  DirectoryListing& listingAt(int depth) {
-    while (static_cast<int>(levels_.size()) <= depth)
-      levels_.push_back(std::make_unique<DirectoryListing>());
-    return *levels_[depth];
+  DirectoryListing& listingAt(std::size_t depth) {
+    while (listings_.size() <= depth) listings_.push_back(std::make_unique<DirectoryListing>());
+    return *listings_[depth];
   }
 
   bool onPath(const FolderIdentity& id) const {
-    for (const FolderIdentity& p : path_)
-      if (p == id) return true;
+    for (const Level& level : levels_)
+      if (level.st.st_dev == id.dev && level.st.st_ino == id.ino) return true;
+    return false;
+  }
+
+  // True when the folder lies anywhere below the destination folder: walked, the backup
+  // would copy itself.
+  bool insideDestination(int fd) const {
+    if (!task_.excludedFolder.valid) return false;
+    struct stat current {};
+    if (::fstat(fd, &current) != 0) return false;
+    Fd up;
+    int at = fd;
+    for (int i = 0; i < 4 * kMaxDepth; ++i) {
+      Fd parent(::openat(at, "..", kFolderFlags));
+      struct stat st {};
+      if (!parent || ::fstat(parent.get(), &st) != 0) return false;
+      if (st.st_dev == current.st_dev && st.st_ino == current.st_ino) return false;  // the root
+      if (st.st_dev == task_.excludedFolder.dev && st.st_ino == task_.excludedFolder.ino)
+        return true;
+      current = st;
+      up = std::move(parent);
+      at = up.get();
+    }
     return false;
   }
 
   bool goOn() const { return run_.goOn(); }
 
-  void walk(Fd fd, int depth) {
-    DirectoryListing& listing = listingAt(depth);
-    if (!listing.read(fd.get())) return;  // cannot be listed: passed over
-    if (!subfolderPass(fd, listing, depth)) return;
-    filePass(fd.get(), listing);
+  void failFolder(const std::string& folder, int err) {
+    const std::string path = withoutSlash(folder);
+    run_.fail(path, ResguardaError("Cannot open file " + path, path, systemReason(err)));
   }
 
-  // False when the folder could not be opened again after a deep subfolder.
-  bool subfolderPass(Fd& fd, const DirectoryListing& listing, int depth) {
-    const std::size_t srcLength = src_.size();
-    const std::size_t dstLength = dst_.size();
-    const FolderIdentity self = path_.back();
+  void walk(std::size_t depth) {
+    DirectoryListing& listing = listingAt(depth);
+    if (!listing.read(levels_[depth].src.get())) {
+      failFolder(src_, errno);
+      return;
+    }
+    subfolderPass(depth, listing);
+    filePass(depth, listing);
+  }
+
+  void subfolderPass(std::size_t depth, const DirectoryListing& listing) {
     try {
       for (std::size_t i = 0; i < listing.size(); ++i) {
         if (!goOn()) break;
@@ -130,47 +195,75 @@ class MirrorWalk {
         if (name[0] == '.') continue;
         const unsigned char type = listing.type(i);
         if (type != DT_DIR && type != DT_LNK && type != DT_UNKNOWN) continue;
-        if (depth + 1 >= kMaxDepth) continue;
-        // O_DIRECTORY fails at once on anything else, so a FIFO is never opened.
-        Fd child(::openat(fd.get(), name, kFolderFlags));
-        if (!child) continue;
-        const FolderIdentity id = identityOf(child.get());
-        // Link cycles end at a folder already on the path; the destination is never a source.
-        if (!id.valid || onPath(id) || id == task_.excludedFolder) continue;
-
-        src_.append(name).push_back('/');
-        dst_.append(name).push_back('/');
-        path_.push_back(id);
-        if (depth >= kHeldDescriptorDepth) fd.reset();
-        struct Restore {
-          MirrorWalk& w;
-          std::size_t s, d;
-          ~Restore() {
-            w.src_.resize(s);
-            w.dst_.resize(d);
-            w.path_.pop_back();
-          }
-        } restore{*this, srcLength, dstLength};
-        walk(std::move(child), depth + 1);
-        if (!fd) {
-          fd.reset(::open(src_.substr(0, srcLength).c_str(), kFolderFlags));
-          if (!fd || identityOf(fd.get()) != self) return false;
-        }
+        enterSubfolder(depth, name, type);
       }
-    } catch (...) {
+    } catch (const std::exception& error) {
       // Ends this folder's subfolder pass; its files are still handled.
-      src_.resize(srcLength);
-      dst_.resize(dstLength);
-      if (!fd) {
-        fd.reset(::open(src_.c_str(), kFolderFlags));
-        if (!fd || identityOf(fd.get()) != self) return false;
-      }
+      trimTo(depth);
+      run_.fail(withoutSlash(src_), error);
+    } catch (...) {
+      trimTo(depth);
+      run_.fail(withoutSlash(src_), ResguardaError("Cannot open file " + src_));
     }
-    return true;
   }
 
-  void filePass(int fd, const DirectoryListing& listing) {
-    Destination dest;
+  void trimTo(std::size_t depth) {
+    while (levels_.size() > depth + 1) levels_.pop_back();
+    src_.resize(levels_[depth].srcLength);
+    dst_.resize(levels_[depth].dstLength);
+  }
+
+  void enterSubfolder(std::size_t depth, const char* name, unsigned char type) {
+    Level& parent = levels_[depth];
+    // O_DIRECTORY fails at once on anything else, so a FIFO is never opened.
+    Fd child(::openat(parent.src.get(), name, kFolderFlags));
+    if (!child) {
+      const int err = errno;
+      // A link to a file belongs to the file pass; a dangling link or a folder gone since
+      // the listing has nothing to copy.
+      if (err == ENOTDIR || err == ENOENT || err == ELOOP) return;
+      failFolder(src_ + name, err);
+      return;
+    }
+    struct stat st {};
+    if (::fstat(child.get(), &st) != 0) {
+      failFolder(src_ + name, errno);
+      return;
+    }
+    const FolderIdentity id{st.st_dev, st.st_ino, true};
+    // Link cycles end at a folder already on the path; the destination is never a source.
+    if (!S_ISDIR(st.st_mode) || onPath(id) || id == task_.excludedFolder) return;
+    const bool otherDisk = st.st_dev != parent.st.st_dev;
+    if (otherDisk && pseudo_.contains(st.st_dev, child.get())) return;
+    bool viaLink = type == DT_LNK;
+    if (type == DT_UNKNOWN) {
+      struct stat entry {};
+      viaLink = ::fstatat(parent.src.get(), name, &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISLNK(entry.st_mode);
+    }
+    // Only a link or another mount can lead into the destination without passing through
+    // the destination folder itself.
+    if ((viaLink || otherDisk) && insideDestination(child.get())) return;
+    if (depth + 1 >= static_cast<std::size_t>(kMaxDepth)) {
+      const std::string path = src_ + name;
+      run_.fail(path, ResguardaError("Cannot open file " + path, path, kTooDeep));
+      return;
+    }
+
+    src_.append(name).push_back('/');
+    dst_.append(name).push_back('/');
+    Level& level = levels_.emplace_back();
+    level.src = std::move(child);
+    level.st = st;
+    level.srcLength = src_.size();
+    level.dstLength = dst_.size();
+    walk(depth + 1);
+    levels_.pop_back();
+    src_.resize(parent.srcLength);
+    dst_.resize(parent.dstLength);
+  }
+
+  void filePass(std::size_t depth, const DirectoryListing& listing) {
     // The platform's search listed "." first, so the go flag was read again before any
     // real entry: a stop request never lets a folder on the way up copy one more file.
     for (std::size_t i = 0; i < listing.size(); ++i) {
@@ -178,13 +271,14 @@ class MirrorWalk {
       const unsigned char type = listing.type(i);
       if (type == DT_DIR || type == DT_FIFO || type == DT_SOCK || type == DT_CHR || type == DT_BLK)
         continue;
-      handleFile(fd, listing.name(i), dest);
+      handleFile(depth, listing.name(i), type);
     }
   }
 
-  void handleFile(int fd, const char* name, Destination& dest) {
+  void handleFile(std::size_t depth, const char* name, unsigned char type) {
+    Level& level = levels_[depth];
     struct stat source {};
-    if (::fstatat(fd, name, &source, 0) != 0) {
+    if (::fstatat(level.src.get(), name, &source, 0) != 0) {
       // A dangling link (or a file gone since the listing) has nothing to copy.
       if (errno == ENOENT || errno == ELOOP) return;
       const int err = errno;
@@ -195,25 +289,30 @@ class MirrorWalk {
     // Folders behind links were handled by the subfolder pass; special files are never
     // opened and counted nowhere.
     if (!S_ISREG(source.st_mode)) return;
-
-    if (!dest.looked) {
-      dest.looked = true;
-      dest.fd.reset(::open(dst_.c_str(), kFolderFlags));
+    // A link to a file of /proc or /sys is a view of the system, not data.
+    if (source.st_dev != level.st.st_dev && type != DT_REG) {
+      Fd probe(::openat(level.src.get(), name, O_PATH | O_CLOEXEC));
+      if (probe && pseudo_.contains(source.st_dev, probe.get())) return;
     }
+
     struct stat found {};
+    const int folder = destinationFolder(depth, false);
     // A folder this pass created holds only what the pass put there: nothing to look up.
-    if (!dest.fd || dest.createdNow ||
-        ::fstatat(dest.fd.get(), name, &found, AT_SYMLINK_NOFOLLOW) != 0)
+    if (folder < 0 || level.dest == Dest::Made ||
+        ::fstatat(folder, name, &found, AT_SYMLINK_NOFOLLOW) != 0)
       found.st_mode = 0;
 
     const bool missing = found.st_mode == 0;
-    if (missing || DosDateTime(source.st_mtime) > DosDateTime(found.st_mtime)) {
+    // Anything but a file where the copy goes (a link, a folder) is tried, so that its
+    // failure shows.
+    if (missing || !S_ISREG(found.st_mode) ||
+        DosDateTime(source.st_mtime) > DosDateTime(found.st_mtime)) {
       line_.clear();
       if (!missing) line_ = "ACTUALIZADO - ";
       line_.append(src_).append(name);
       run_.log(line_);
       try {
-        copyInto(fd, name, dest, found);
+        copyInto(depth, name, found);
         ++(missing ? run_.estado.Copiados : run_.estado.Actualizados);
       } catch (const std::exception& e) {
         run_.fail(src_ + name, e);
@@ -224,24 +323,113 @@ class MirrorWalk {
     countExamined();
   }
 
-  void copyInto(int fd, const char* name, Destination& dest, const struct stat& found) {
-    if (dest.error) throw unableToWrite(dst_ + name, dest.error);
-    if (!dest.fd) {
-      // Made only now that a file goes into it, once per folder.
-      const int err = createFolderChain(dst_);
-      dest.fd.reset(::open(dst_.c_str(), kFolderFlags));
-      if (!dest.fd) {
-        dest.error = err ? err : errno;
-        throw unableToWrite(dst_ + name, dest.error);
+  void copyInto(std::size_t depth, const char* name, const struct stat& found) {
+    const int folder = destinationFolder(depth, true);
+    Level& level = levels_[depth];
+    if (folder < 0) {
+      const std::string path = dst_ + name;
+      if (level.reason) throw ResguardaError("Unable to write to " + path, path, level.reason);
+      throw unableToWrite(path, level.error);
+    }
+    copier_.copy(FileAt{level.src.get(), src_, name}, FileAt{folder, dst_, name}, &found);
+  }
+
+  // The destination folder of level `depth`, opened once (made too when `create`, the first
+  // time a file goes into it); -1 when it is missing or cannot be had (the level says why).
+  int destinationFolder(std::size_t depth, bool create) {
+    Level& level = levels_[depth];
+    switch (level.dest) {
+      case Dest::Made:
+      case Dest::Present:
+        return level.dst.get();
+      case Dest::Failed:
+        return -1;
+      case Dest::Missing:
+        if (!create) return -1;
+        break;
+      case Dest::Unknown:
+        break;
+    }
+    const std::size_t start = depth == 0 ? baseLength_ : levels_[depth - 1].dstLength;
+    int parent;
+    if (depth == 0) {
+      parent = destinationRoot_.get();
+      if (parent < 0) return failLevel(level, ENOENT);
+    } else {
+      parent = destinationFolder(depth - 1, create);
+      const Level& up = levels_[depth - 1];
+      if (parent < 0) {
+        if (up.dest == Dest::Failed) {
+          level.error = up.error;
+          level.reason = up.reason;
+          level.dest = Dest::Failed;
+        } else {
+          level.dest = Dest::Missing;
+        }
+        return -1;
       }
-      dest.clean = true;
-      dest.createdNow = true;
+      // Inside a folder made just now, nothing is there yet.
+      if (up.dest == Dest::Made && !create) {
+        level.dest = Dest::Missing;
+        return -1;
+      }
     }
-    if (!dest.clean) {
-      FileCopier::removeLeftovers(dest.fd.get());
-      dest.clean = true;
+    // The task folder of a task at the root is the destination folder itself; a task given
+    // below its root brings the folders in between.
+    std::size_t at = start;
+    Fd opened;
+    while (at < level.dstLength) {
+      std::size_t end = dst_.find('/', at);
+      if (end == std::string::npos || end > level.dstLength) end = level.dstLength;
+      if (end == at) {
+        ++at;
+        continue;
+      }
+      const bool last = dst_.find('/', end + 1) >= level.dstLength;
+      name_.assign(dst_, at, end - at);
+      Fd next(::openat(parent, name_.c_str(), kDestinationFolderFlags));
+      bool made = false;
+      if (!next && errno == ENOENT) {
+        if (!create) {
+          level.dest = Dest::Missing;
+          return -1;
+        }
+        // A missing disk is not replaced by a folder on the system disk.
+        if (isMountPointPlace(dst_.substr(0, end))) return failLevel(level, ENOENT);
+        if (::mkdirat(parent, name_.c_str(), 0700) != 0 && errno != EEXIST)
+          return failLevel(level, errno);
+        made = true;
+        next.reset(::openat(parent, name_.c_str(), kDestinationFolderFlags));
+      }
+      if (!next) {
+        const int err = errno;
+        if (err == ELOOP) {
+          level.reason = kDestinationLink;
+          return failLevel(level, err);
+        }
+        return failLevel(level, err);
+      }
+      if (made && last) {
+        applyFolderMode(next.get(), &level.st);
+        level.dest = Dest::Made;
+      }
+      opened = std::move(next);
+      parent = opened.get();
+      at = end + 1;
     }
-    copier_.copy(FileAt{fd, src_, name}, FileAt{dest.fd.get(), dst_, name}, &found);
+    if (!opened) {
+      opened.reset(::fcntl(parent, F_DUPFD_CLOEXEC, 0));
+      if (!opened) return failLevel(level, errno);
+    }
+    level.dst = std::move(opened);
+    if (level.dest != Dest::Made) level.dest = Dest::Present;
+    return level.dst.get();
+  }
+
+  static int failLevel(Level& level, int err) {
+    level.dest = Dest::Failed;
+    level.error = err;
+    return -1;
   }
 
   void countExamined() {
@@ -255,11 +443,15 @@ class MirrorWalk {
   const MirrorTask& task_;
   RunContext& run_;
   FileCopier copier_;
-  std::string src_;  // the folder being walked, ending in "/"
-  std::string dst_;  // its destination folder, ending in "/"
+  PseudoFileSystems pseudo_;
+  Fd destinationRoot_;
+  std::size_t baseLength_ = 0;  // run.dirDestino's length within dst_
+  std::string src_;             // the folder being walked, ending in "/"
+  std::string dst_;             // its destination folder, ending in "/"
   std::string line_;
-  std::vector<FolderIdentity> path_;  // folders from the task root down to the current one
-  std::vector<std::unique_ptr<DirectoryListing>> levels_;
+  std::string name_;
+  std::deque<Level> levels_;  // references stay valid while deeper levels come and go
+  std::vector<std::unique_ptr<DirectoryListing>> listings_;
 };
 
 }  // namespace
@@ -300,15 +492,29 @@ void CopiarCarpeta(const std::string& folder, const MirrorTask& task, RunContext
         (source.size() > root.size() && source[root.size()] != '/' && root != "/"))
       return;
     if (hasDotComponent(source.substr(0, source.size() - 1), parentLength)) return;
+    if (run.dirDestino.back() != '/') run.dirDestino.push_back('/');
     std::string destination = run.dirDestino;
-    if (destination.back() != '/') destination.push_back('/');
     destination.append(source, parentLength, std::string::npos);
 
+    raiseOpenFileLimit();
     Fd rootFd(::open(source.c_str(), kFolderFlags));
-    if (!rootFd) return;  // missing or unreadable: passed over without a message
+    if (!rootFd) {
+      // A missing task folder is passed over without a message; one that is there but
+      // cannot be read is a failure.
+      const int err = errno;
+      if (err != ENOENT) {
+        const std::string path = withoutSlash(source);
+        run.fail(path, ResguardaError("Cannot open file " + path, path, systemReason(err)));
+      }
+      return;
+    }
+    Fd destinationRoot(::open(run.dirDestino.c_str(), kFolderFlags));
     MirrorWalk walk(task, run);
-    walk.start(std::move(rootFd), std::move(source), std::move(destination));
+    walk.start(std::move(rootFd), std::move(source), std::move(destination),
+               std::move(destinationRoot));
+  } catch (const std::exception& error) {
+    run.fail(task.taskRoot, error);
   } catch (...) {
-    // Single files and folders never end the run.
+    run.fail(task.taskRoot, ResguardaError("Cannot open file " + task.taskRoot));
   }
 }

@@ -7,3 +7,7 @@ inline constexpr const char* kDetenido = "Detenido.";
 inline constexpr const char* kDeteniendo =
     "Deteniendo... por favor espere a que se copie este archivo.";
 inline constexpr const char* kActualizadoPrefix = "ACTUALIZADO - ";
+
+// The folders the mail task writes under the destination.
+inline constexpr const char* kMailFolder = "mensajes";
+inline constexpr const char* kAttachmentFolder = "adjuntos";

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -75,7 +77,39 @@ bool isMountPointPlace(const std::string& folder) {
   return media.st_dev == parent.st_dev;
 }
 
+std::string resolveFolderPath(const std::string& folder) {
+  if (folder.empty() || folder.front() != '/') return {};
+  std::string resolved = "/";
+  bool exists = true;
+  for (const std::string& part : components(folder)) {
+    if (part == ".") continue;
+    if (part == "..") {
+      // Below a missing folder ".." cannot be followed, as the system would not either.
+      if (!exists) return {};
+      const std::size_t slash = resolved.find_last_of('/');
+      resolved.resize(slash == 0 ? 1 : slash);
+      continue;
+    }
+    std::string candidate = resolved == "/" ? "/" + part : resolved + "/" + part;
+    if (exists) {
+      std::unique_ptr<char, decltype(&std::free)> real(::realpath(candidate.c_str(), nullptr),
+                                                       &std::free);
+      if (real) {
+        resolved = real.get();
+        continue;
+      }
+      // The rest is left as written: creating it fails there (a file, a dangling link:
+      // mkdir never follows one) with the system's own reason.
+      exists = false;
+    }
+    resolved = std::move(candidate);
+  }
+  return resolved;
+}
+
 int createFolderChain(const std::string& folder) {
-  std::string path = normalised(folder);
+  if (folder.empty() || folder.front() != '/') return makeChain(normalised(folder));
+  const std::string path = resolveFolderPath(folder);
+  if (path.empty()) return ENOENT;
   return makeChain(path);
 }

@@ -241,8 +241,10 @@ TEST_F(Mirror, UnreadableSourceFileAndFolderWithoutPermissionOverride) {
     for (const auto& line : observer.lines) r += line + "\n";
     return r;
   });
-  EXPECT_EQ(result, "1 2 1\n" + locked + "\nERROR - " + locked + ": Permission denied\n" +
-                        tree.path("Mis/ok.txt") + "\n");
+  // Neither the file nor the folder is passed over silently.
+  EXPECT_EQ(result, "1 2 2\nERROR - " + tree.path("Mis/shut") + ": Permission denied\n" + locked +
+                        "\nERROR - " + locked + ": Permission denied\n" + tree.path("Mis/ok.txt") +
+                        "\n");
   EXPECT_EQ(copied(), Files{"Mis/ok.txt"});
 }
 
