@@ -403,10 +403,12 @@ class MirrorWalk {
       }
       if (!next) {
         const int err = errno;
-        if (err == ELOOP) {
+        // O_NOFOLLOW with O_DIRECTORY refuses a link as ELOOP or as ENOTDIR.
+        struct stat entry {};
+        if (err == ELOOP ||
+            (err == ENOTDIR && ::fstatat(parent, name_.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+             S_ISLNK(entry.st_mode)))
           level.reason = kDestinationLink;
-          return failLevel(level, err);
-        }
         return failLevel(level, err);
       }
       if (made && last) {

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <new>
 #include <stdexcept>
 
 #include "RecordingObserver.h"
@@ -180,4 +181,55 @@ TEST(Resguarda, ADestinationInsideTheTaskFolderIsNotCopiedIntoItself) {
   f.run(snapshot);
   EXPECT_EQ(TempTree::files(f.tree.path("docs")),
             (std::vector<std::string>{"a.txt", "copias/docs/a.txt"}));
+}
+
+TEST(Resguarda, TasksMergedInOneDestinationFolderAreWarnedOfAtTheStart) {
+  RunFixture f;
+  f.tree.write("a/Documentos/x", "a", kOld);
+  f.tree.write("b/Documentos/y", "b", kOld);
+  f.tree.write("c/mensajes/z", "c", kOld);
+  const std::string a = f.tree.path("a/Documentos"), b = f.tree.path("b/Documentos");
+  const std::string own = f.tree.path("c/mensajes");
+  f.run({{folderRow(a), folderRow(b), folderRow(own), mailRow()}, f.dest()}, [](RunContext&) {});
+  const auto lines = f.observer.logLines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0],
+            "AVISO - Las carpetas " + a + " y " + b + " se copian en la misma carpeta " + f.dest() +
+                "Documentos: los archivos con el mismo nombre no se guardan por separado");
+  EXPECT_EQ(
+      lines[1].rfind("AVISO - La carpeta " + own + " se copia en " + f.dest() + "mensajes", 0), 0u);
+
+  // Unchecked or repeated rows merge nothing.
+  RunFixture g;
+  g.tree.write("a/Documentos/x", "a", kOld);
+  g.run({{folderRow(a), folderRow(a), folderRow(b, false), folderRow(own)}, g.dest()});
+  for (const std::string& line : g.observer.logLines()) EXPECT_NE(line.rfind("AVISO", 0), 0u);
+}
+
+TEST(Resguarda, AnErrorEscapingTheRunStillEndsIt) {
+  struct Throwing : RecordingObserver {
+    void gaugeStep() override { throw std::bad_alloc(); }
+  };
+  TempTree tree;
+  tree.write("uno/a.txt", "a", kOld);
+  TEstad estado;
+  Throwing observer;
+  RunControl control;
+  control.go = true;
+  const RunResult result =
+      Resguarda({{folderRow(tree.path("uno"))}, tree.path("dest/")}, estado, observer, control, {});
+  EXPECT_EQ(result.outcome, RunOutcome::Finished);
+  EXPECT_EQ(result.failures, 1);
+  ASSERT_EQ(observer.logLines().size(), 1u);
+  EXPECT_EQ(observer.logLines()[0].rfind("ERROR - ", 0), 0u);
+  EXPECT_EQ(estado.TextoEstado(), "Finalizado.");
+}
+
+TEST(Resguarda, ALinkedDestinationIsResolvedOnceAtTheStart) {
+  RunFixture f;
+  f.tree.write("uno/a.txt", "a", kOld);
+  f.tree.mkdir("disk/sub");
+  ASSERT_EQ(::symlink(f.tree.path("disk").c_str(), f.tree.path("backup").c_str()), 0);
+  f.run({{folderRow(f.tree.path("uno"))}, f.tree.path("backup/./sub/../copias/")});
+  EXPECT_EQ(TempTree::files(f.tree.path("disk/copias")), std::vector<std::string>{"uno/a.txt"});
 }

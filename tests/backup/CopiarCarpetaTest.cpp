@@ -12,57 +12,13 @@
 #include <vector>
 
 #include "ForkedChild.h"
+#include "MirrorFixture.h"
 #include "backup/RunContext.h"
 #include "support/TempTree.h"
 
 namespace {
 
-using Files = std::vector<std::string>;
-constexpr time_t T = 1700000000;  // even: T and T + 1 share a two-second step
-
-class RecordingObserver : public NullRunObserver {
- public:
-  void logLine(const std::string& line) override {
-    lines.push_back(line);
-    if (onLine) onLine(line);
-    if (full) throw std::runtime_error("log full");
-  }
-  void countersChanged() override { ++refreshes; }
-
-  std::vector<std::string> lines;
-  std::function<void(const std::string&)> onLine;
-  bool full = false;
-  int refreshes = 0;
-};
-
-class Mirror : public testing::Test {
- protected:
-  Mirror() {
-    control.go = true;
-    tree.mkdir("bk");
-  }
-
-  // Mirrors the task folder `relative` of the tree into bk/.
-  void mirror(const std::string& relative) { mirrorPath(tree.path(relative)); }
-  void mirrorPath(const std::string& root) {
-    const MirrorTask task{root, FolderIdentity::of(dest)};
-    CopiarCarpeta(root + "/", task, run);
-  }
-  std::string out(const std::string& relative) const { return dest + relative; }
-  Files copied() const { return TempTree::files(dest); }
-  void expectCounts(int copiados, int actualizados, int revisados) const {
-    EXPECT_EQ(estado.Copiados, copiados);
-    EXPECT_EQ(estado.Actualizados, actualizados);
-    EXPECT_EQ(estado.Revisados, revisados);
-  }
-
-  TempTree tree;
-  TEstad estado;
-  RecordingObserver observer;
-  RunControl control;
-  std::string dest = tree.path("bk") + "/";
-  RunContext run{estado, observer, control, dest};
-};
+using namespace mirror_test;
 
 // The update rule, one source file against what the destination already holds.
 struct UpdateCase {
