@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
 #include <iterator>
 
 #include "platform/Errors.h"
@@ -71,10 +70,58 @@ int writeAll(int fd, const std::string& data) {
   return 0;
 }
 
+// "key=value", with the value quoted when blanks at its ends, or quotes enclosing it, would
+// be lost on reading.
+std::string entryLine(std::string_view key, std::string_view value) {
+  const bool quoted = !value.empty() && (isBlank(value.front()) || isBlank(value.back()) ||
+                                         (value.front() == '"' && value.back() == '"'));
+  std::string line;
+  line.reserve(key.size() + value.size() + 3);
+  line.append(key).push_back('=');
+  if (quoted) line.push_back('"');
+  line.append(value);
+  if (quoted) line.push_back('"');
+  return line;
+}
+
+// The file's bytes; 0, or the errno of a file that is there but cannot be read (a missing
+// file reads as empty).
+int readFile(const std::string& path, std::string& text) {
+  text.clear();
+  // O_NONBLOCK: a FIFO under the file's name must not hang the program.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno == ENOENT ? 0 : errno;
+  struct stat st {};
+  int err = 0;
+  if (::fstat(fd, &st) != 0)
+    err = errno;
+  else if (!S_ISREG(st.st_mode))
+    err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  else
+    text.reserve(static_cast<size_t>(st.st_size));
+  char buffer[65536];
+  while (err == 0) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) err = errno;
+    if (n <= 0) break;
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  if (err) text.clear();
+  return err;
+}
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 }  // namespace
 
 IniFile IniFile::parse(std::string_view text) {
   IniFile ini;
+  if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+    ini.byteOrderMark_ = true;
+    text.remove_prefix(kByteOrderMark.size());
+  }
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
@@ -91,8 +138,14 @@ IniFile IniFile::parse(std::string_view text) {
 }
 
 IniFile IniFile::load(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string text;
+  readFile(path, text);
+  return parse(text);
+}
+
+IniFile IniFile::loadForUpdate(const std::string& path) {
+  std::string text;
+  if (const int err = readFile(path, text)) throw unableToWrite(path, err);
   return parse(text);
 }
 
@@ -122,6 +175,20 @@ std::string IniFile::value(std::string_view section, std::string_view key) const
   return {};
 }
 
+std::vector<std::pair<std::string, std::string>> IniFile::allEntries(
+    std::string_view section) const {
+  std::vector<std::pair<std::string, std::string>> result;
+  std::string_view name, k, v;
+  bool inside = false;
+  for (const Line& line : lines_) {
+    if (sectionName(line.raw, name))
+      inside = sameName(name, section);
+    else if (inside && keyValue(line.raw, k, v))
+      result.emplace_back(k, v);
+  }
+  return result;
+}
+
 std::vector<std::pair<std::string, std::string>> IniFile::entries(std::string_view section) const {
   std::vector<std::pair<std::string, std::string>> result;
   size_t header, end;
@@ -133,11 +200,7 @@ std::vector<std::pair<std::string, std::string>> IniFile::entries(std::string_vi
 }
 
 void IniFile::setValue(std::string_view section, std::string_view key, std::string_view value) {
-  // Blanks around a value, or quotes enclosing it, would be lost on reading: quote it.
-  const bool quoted = !value.empty() && (isBlank(value.front()) || isBlank(value.back()) ||
-                                         (value.front() == '"' && value.back() == '"'));
-  std::string line =
-      std::string(key) + "=" + (quoted ? "\"" : "") + std::string(value) + (quoted ? "\"" : "");
+  std::string line = entryLine(key, value);
   size_t header, end;
   if (!findSection(section, header, end)) {
     lines_.push_back({"[" + std::string(section) + "]"});
@@ -165,8 +228,41 @@ void IniFile::eraseSection(std::string_view section) {
                  lines_.begin() + static_cast<std::ptrdiff_t>(end));
 }
 
+void IniFile::replaceSection(std::string_view section,
+                             const std::vector<std::pair<std::string, std::string>>& entries) {
+  // One pass: the other lines are moved once, the new section built where the first stood.
+  std::vector<Line> kept;
+  kept.reserve(lines_.size() + entries.size() + 1);
+  std::ptrdiff_t place = -1;
+  bool inside = false;
+  std::string_view name;
+  for (Line& line : lines_) {
+    if (sectionName(line.raw, name)) {
+      inside = sameName(name, section);
+      if (inside) {
+        if (place < 0) place = static_cast<std::ptrdiff_t>(kept.size());
+        continue;
+      }
+    }
+    if (!inside) kept.push_back(std::move(line));
+  }
+  if (!entries.empty()) {
+    std::vector<Line> added;
+    added.reserve(entries.size() + 1);
+    added.push_back({"[" + std::string(section) + "]"});
+    for (const auto& [key, value] : entries) added.push_back({entryLine(key, value)});
+    const auto at = place < 0 ? kept.end() : kept.begin() + place;
+    kept.insert(at, std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
+  }
+  lines_ = std::move(kept);
+}
+
 std::string IniFile::text() const {
   std::string out;
+  std::size_t size = byteOrderMark_ ? kByteOrderMark.size() : 0;
+  for (const Line& line : lines_) size += line.raw.size() + 2;
+  out.reserve(size);
+  if (byteOrderMark_) out.append(kByteOrderMark);
   for (const Line& line : lines_) {
     out += line.raw;
     out += crlf_ ? "\r\n" : "\n";
@@ -182,7 +278,13 @@ void IniFile::save(const std::string& path) const {
 
   mode_t mode = 0644;
   struct stat st {};
-  if (::stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
+  if (::stat(target.c_str(), &st) == 0) {
+    mode = st.st_mode & 07777;
+    // A file that its owner made read-only is not replaced, whoever runs the program.
+    if ((mode & 0222) == 0) throw unableToWrite(path, EACCES);
+    if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+      throw unableToWrite(path, errno);
+  }
 
   std::string temp = target + ".XXXXXX";
   const int fd = ::mkostemp(temp.data(), O_CLOEXEC);

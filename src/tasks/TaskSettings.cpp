@@ -50,9 +50,10 @@ LoadedSettings CargarTareas(const std::string& iniPath, CheckList& memo1,
   const IniFile ini = IniFile::load(iniPath);
   loaded.fromFile = true;
   loaded.dirDestino = normalDirDestino(ini.value(kConfigSection, kDestinationKey));
-  // The keys are not interpreted: an entry's place in the section is its row.
+  // The keys are not interpreted: an entry's place in the section is its row. Rows of a
+  // second, hand-made section follow those of the first, so that none is lost on saving.
   int place = 0;
-  for (const auto& [key, value] : ini.entries(kTasksSection)) {
+  for (const auto& [key, value] : ini.allEntries(kTasksSection)) {
     const bool checked = ExtraerPalabra(1, value) == "1";
     const size_t blank = value.find(' ');
     const std::string path = blank == std::string::npos ? value : value.substr(blank + 1);
@@ -70,12 +71,15 @@ LoadedSettings CargarTareas(const std::string& iniPath, CheckList& memo1,
 void GuardarTareas(const std::string& iniPath, const CheckList& memo1,
                    const std::vector<std::string>& rutasTareas, std::string& dirDestino) {
   dirDestino = normalDirDestino(dirDestino);
-  IniFile ini = IniFile::load(iniPath);
+  // A file that is there but cannot be read is never replaced by what little we know.
+  IniFile ini = IniFile::loadForUpdate(iniPath);
   ini.setValue(kConfigSection, kDestinationKey, dirDestino);
-  ini.eraseSection(kTasksSection);
+  std::vector<std::pair<std::string, std::string>> rows;
+  rows.reserve(rutasTareas.size());
   for (size_t i = 0; i < rutasTareas.size(); ++i) {
     const bool checked = static_cast<int>(i) < memo1.count() && memo1.checked(static_cast<int>(i));
-    ini.setValue(kTasksSection, std::to_string(i), (checked ? "1 " : "0 ") + rutasTareas[i]);
+    rows.emplace_back(std::to_string(i), (checked ? "1 " : "0 ") + rutasTareas[i]);
   }
+  ini.replaceSection(kTasksSection, rows);
   ini.save(iniPath);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <functional>
 #include <stdexcept>
 
 #include "platform/Errors.h"
@@ -153,4 +154,76 @@ TEST(GuardarTareas, AFailedSaveKeepsThePreviousFile) {
   });
   EXPECT_EQ(status, 0);
   EXPECT_EQ(TempTree::read(ini), "[TAREAS]\n0=1 /a\n");
+}
+
+// Settings files a save must leave exactly as they are.
+struct KeptFile {
+  const char* name;
+  bool unprivileged;                                       // saved as an ordinary user
+  std::function<void(TempTree&, const std::string&)> set;  // makes the file that way
+};
+
+class SaveRefused : public testing::TestWithParam<KeptFile> {};
+
+TEST_P(SaveRefused, LeavesEveryByte) {
+  TempTree tree;
+  const std::string text = "[CONFIGURACION]\nDIR_DESTINO=/copias/\n[TAREAS]\n0=1 /a\n";
+  const std::string ini = tree.write("cfg/Resguarda.ini", text);
+  // Others may create files in the folder, so only the file itself can stop the save.
+  ::chmod(tree.root().c_str(), 0755);
+  ::chmod(tree.path("cfg").c_str(), 0777);
+  GetParam().set(tree, ini);
+  auto save = [&] {
+    PlainCheckList memo1;
+    std::string dir = "/otra";
+    try {
+      GuardarTareas(ini, memo1, {}, dir);
+    } catch (const ResguardaError& e) {
+      return std::string(e.what()) == "Unable to write to " + ini ? 0 : 2;
+    }
+    return 1;
+  };
+  EXPECT_EQ(GetParam().unprivileged ? runUnprivileged(save) : save(), 0);
+  ::chmod(ini.c_str(), 0644);
+  EXPECT_EQ(TempTree::read(ini), text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SaveRefused,
+    testing::Values(KeptFile{"ReadOnlyEvenForRoot", false,
+                             [](TempTree&, const std::string& ini) { ::chmod(ini.c_str(), 0444); }},
+                    KeptFile{"NotWritableForThisUser", true,
+                             [](TempTree&, const std::string& ini) { ::chmod(ini.c_str(), 0644); }},
+                    KeptFile{
+                        "NotReadableForThisUser", true,
+                        [](TempTree&, const std::string& ini) { ::chmod(ini.c_str(), 0602); }}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(GuardarTareas, NeverReplacesWhatIsNotAFile) {
+  TempTree tree;
+  const std::string fifo = tree.path("fifo.ini"), folder = tree.mkdir("folder.ini");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  for (const std::string& ini : {fifo, folder}) {
+    PlainCheckList memo1;
+    std::string dir;
+    EXPECT_THROW(GuardarTareas(ini, memo1, {"/a"}, dir), ResguardaError) << ini;
+  }
+  struct stat st {};
+  ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+TEST(CargarTareas, HandMadeFilesLoseNoRowAndKeepTheirByteOrderMark) {
+  TempTree tree;
+  const std::string ini =
+      tree.write("Resguarda.ini",
+                 "\xEF\xBB\xBF[CONFIGURACION]\nDIR_DESTINO=/copias\n[TAREAS]\n0=1 /a\n1=0 /b\n"
+                 "[Otra]\nx=1\n[tareas]\n0=1 /c\n");
+  Loaded l = load(ini);
+  EXPECT_EQ(l.settings.dirDestino, "/copias/");
+  EXPECT_EQ(rowsOf(l), "[x] a | /a\n[ ] b | /b\n[x] c | /c\n");
+  GuardarTareas(ini, l.memo1, l.rutas, l.settings.dirDestino);
+  EXPECT_EQ(TempTree::read(ini),
+            "\xEF\xBB\xBF[CONFIGURACION]\nDIR_DESTINO=/copias/\n[TAREAS]\n0=1 /a\n1=0 /b\n2=1 /c\n"
+            "[Otra]\nx=1\n");
 }
