@@ -110,10 +110,10 @@ class FileCopier::Temporary {
   ~Temporary() {
     fd_.reset();
     if (name_[0]) {
-      struct stat st {};
+      FileIdentity found;
       // Only our own file goes, not one that someone put under its name meanwhile.
-      if (!identified_ || (::fstatat(dirFd(), name_, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                           st.st_dev == status_.st_dev && st.st_ino == status_.st_ino))
+      if (!identified_ || (FileIdentity::of(dirFd(), name_, AT_SYMLINK_NOFOLLOW, found) &&
+                           identity_.matches(found)))
         ::unlinkat(dirFd(), name_, 0);
     }
     dropName();
@@ -211,16 +211,16 @@ class FileCopier::Temporary {
   void named() {
     lock_.reset(::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0));
     ::flock(fd_.get(), LOCK_EX | LOCK_NB);
-    identified_ = ::fstat(fd_.get(), &status_) == 0;
+    identified_ = FileIdentity::of(fd_.get(), "", AT_EMPTY_PATH, identity_);
     if (!identified_) return;
     const std::string folder = absoluteFolder(destination_);
-    recorded_ = !folder.empty() && journal_.record(status_, folder + name_);
+    recorded_ = !folder.empty() && journal_.record(identity_, folder + name_);
   }
 
   // The name is gone (renamed into place or removed): its entry and lock go with it.
   void dropName() {
     name_[0] = '\0';
-    if (recorded_) journal_.forget(status_);
+    if (recorded_) journal_.forget(identity_);
     recorded_ = false;
     lock_.reset();
   }
@@ -233,7 +233,7 @@ class FileCopier::Temporary {
   bool unnamed_ = true;
   bool identified_ = false;
   bool recorded_ = false;
-  struct stat status_ {};
+  FileIdentity identity_;
   char name_[32];
 };
 

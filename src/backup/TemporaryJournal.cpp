@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/file.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <vector>
 
@@ -20,26 +22,38 @@ constexpr char kJournalPath[] = "/resguarda/temporales";
 constexpr time_t kUnreachableEntryLife = 30L * 24 * 3600;
 
 struct EntryName {
-  char text[48];
+  char text[96];
 };
 
-EntryName entryName(dev_t dev, ino_t ino) {
+EntryName entryName(const FileIdentity& file) {
   EntryName name;
-  std::snprintf(name.text, sizeof name.text, "%llx-%llx", static_cast<unsigned long long>(dev),
-                static_cast<unsigned long long>(ino));
+  const int used = std::snprintf(name.text, sizeof name.text, "%llx-%llx",
+                                 static_cast<unsigned long long>(file.dev),
+                                 static_cast<unsigned long long>(file.ino));
+  if (file.hasBirth)
+    std::snprintf(name.text + used, sizeof name.text - used, "-%llx.%lx",
+                  static_cast<unsigned long long>(file.birth.tv_sec), file.birth.tv_nsec);
   return name;
 }
 
-bool parseEntryName(const char* name, dev_t& dev, ino_t& ino) {
-  unsigned long long d = 0, i = 0;
-  int used = 0;
-  if (std::sscanf(name, "%llx-%llx%n", &d, &i, &used) != 2 || name[used] != '\0') return false;
+bool parseEntryName(const char* name, FileIdentity& file) {
+  unsigned long long dev = 0, ino = 0, seconds = 0;
+  unsigned long nanoseconds = 0;
+  int used = 0, more = 0;
+  if (std::sscanf(name, "%llx-%llx%n", &dev, &ino, &used) != 2) return false;
+  file = FileIdentity{};
+  file.dev = static_cast<dev_t>(dev);
+  file.ino = static_cast<ino_t>(ino);
+  if (name[used] != '\0') {
+    if (std::sscanf(name + used, "-%llx.%lx%n", &seconds, &nanoseconds, &more) != 2 ||
+        name[used + more] != '\0' || nanoseconds >= 1000000000)
+      return false;
+    file.hasBirth = true;
+    file.birth.tv_sec = static_cast<time_t>(seconds);
+    file.birth.tv_nsec = static_cast<long>(nanoseconds);
+  }
   // Only the exact form we write: no signs, blanks or leading zeros sscanf lets through.
-  if (entryName(static_cast<dev_t>(d), static_cast<ino_t>(i)).text != std::string(name))
-    return false;
-  dev = static_cast<dev_t>(d);
-  ino = static_cast<ino_t>(i);
-  return true;
+  return std::strcmp(entryName(file).text, name) == 0;
 }
 
 bool isPrivateFolder(int fd) {
@@ -76,7 +90,7 @@ int openFolder(const std::string& path) {
 // What became of one recorded temporary.
 enum class Found { Gone, Unreachable, Busy };
 
-Found removeIfLeftover(const std::string& path, dev_t dev, ino_t ino) {
+Found removeIfLeftover(const std::string& path, const FileIdentity& recorded) {
   const std::size_t slash = path.rfind('/');
   if (path.empty() || path[0] != '/' || slash == std::string::npos) return Found::Gone;
   const std::string name = path.substr(slash + 1);
@@ -85,25 +99,47 @@ Found removeIfLeftover(const std::string& path, dev_t dev, ino_t ino) {
   UniqueFd folder(openFolder(slash == 0 ? "/" : path.substr(0, slash)));
   struct stat st {};
   // Another disk, or none, where the folder was: nothing can be told yet.
-  if (!folder || ::fstat(folder.get(), &st) != 0 || st.st_dev != dev) return Found::Unreachable;
+  if (!folder || ::fstat(folder.get(), &st) != 0 || st.st_dev != recorded.dev)
+    return Found::Unreachable;
 
   // Looked at before it is opened: opening a device or a FIFO can have effects of its own.
-  if (::fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+  FileIdentity found;
+  if (!FileIdentity::of(folder.get(), name.c_str(), AT_SYMLINK_NOFOLLOW, found))
     return errno == ENOENT ? Found::Gone : Found::Unreachable;
-  if (!S_ISREG(st.st_mode) || st.st_ino != ino) return Found::Gone;
+  if (found.type != S_IFREG || !recorded.matches(found)) return Found::Gone;
   UniqueFd file(::openat(folder.get(), name.c_str(),
                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!file) return Found::Unreachable;
-  if (::fstat(file.get(), &st) != 0 || st.st_dev != dev || st.st_ino != ino) return Found::Gone;
+  if (!FileIdentity::of(file.get(), "", AT_EMPTY_PATH, found) || !recorded.matches(found))
+    return Found::Gone;
   // A writer that is alive holds the lock; one that cannot be asked is left too.
   if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) return Found::Busy;
-  if (::fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == dev &&
-      st.st_ino == ino)
+  if (FileIdentity::of(folder.get(), name.c_str(), AT_SYMLINK_NOFOLLOW, found) &&
+      recorded.matches(found))
     ::unlinkat(folder.get(), name.c_str(), 0);
   return Found::Gone;
 }
 
 }  // namespace
+
+bool FileIdentity::of(int dirFd, const char* name, int flags, FileIdentity& identity) {
+  struct statx st {};
+  if (::statx(dirFd, name, flags, STATX_TYPE | STATX_INO | STATX_BTIME, &st) != 0) return false;
+  identity.dev = makedev(st.stx_dev_major, st.stx_dev_minor);
+  identity.ino = st.stx_ino;
+  identity.type = st.stx_mode & S_IFMT;
+  identity.hasBirth = (st.stx_mask & STATX_BTIME) != 0;
+  identity.birth = {};
+  if (identity.hasBirth)
+    identity.birth = {static_cast<time_t>(st.stx_btime.tv_sec), st.stx_btime.tv_nsec};
+  return true;
+}
+
+bool FileIdentity::matches(const FileIdentity& found) const {
+  if (found.dev != dev || found.ino != ino) return false;
+  return !hasBirth || (found.hasBirth && found.birth.tv_sec == birth.tv_sec &&
+                       found.birth.tv_nsec == birth.tv_nsec);
+}
 
 std::string TemporaryJournal::folder() {
   // Relative values are to be ignored, as the XDG rules say.
@@ -125,10 +161,10 @@ int TemporaryJournal::folderFd() {
   return fd_.get();
 }
 
-bool TemporaryJournal::record(const struct stat& file, const std::string& path) {
+bool TemporaryJournal::record(const FileIdentity& file, const std::string& path) {
   const int dir = folderFd();
   if (dir < 0 || path.empty() || path[0] != '/') return false;
-  const EntryName name = entryName(file.st_dev, file.st_ino);
+  const EntryName name = entryName(file);
   if (::symlinkat(path.c_str(), dir, name.text) == 0) return true;
   if (errno != EEXIST) return false;
   // The entry of a leftover whose inode the file system has since given to this one.
@@ -136,9 +172,9 @@ bool TemporaryJournal::record(const struct stat& file, const std::string& path) 
   return ::symlinkat(path.c_str(), dir, name.text) == 0;
 }
 
-void TemporaryJournal::forget(const struct stat& file) {
+void TemporaryJournal::forget(const FileIdentity& file) {
   if (!fd_) return;
-  ::unlinkat(fd_.get(), entryName(file.st_dev, file.st_ino).text, 0);
+  ::unlinkat(fd_.get(), entryName(file).text, 0);
 }
 
 void TemporaryJournal::removeLeftovers() {
@@ -152,12 +188,11 @@ void TemporaryJournal::removeLeftovers() {
   char target[PATH_MAX];
   for (std::size_t i = 0; i < listing.size(); ++i) {
     const char* name = listing.name(i);
-    dev_t dev;
-    ino_t ino;
-    if (!parseEntryName(name, dev, ino)) continue;  // not one of ours
+    FileIdentity recorded;
+    if (!parseEntryName(name, recorded)) continue;  // not one of ours
     const ssize_t length = ::readlinkat(dir.get(), name, target, sizeof target);
     if (length < 0 || length >= static_cast<ssize_t>(sizeof target)) continue;
-    const Found found = removeIfLeftover(std::string(target, length), dev, ino);
+    const Found found = removeIfLeftover(std::string(target, length), recorded);
     if (found == Found::Busy) continue;
     if (found == Found::Unreachable) {
       struct stat entry {};

@@ -11,8 +11,25 @@
 // looks like one of ours is never in it. The journal is a private folder,
 // $XDG_STATE_HOME/resguarda/temporales (default ~/.local/state/resguarda/temporales), with one
 // entry per live temporary: a symbolic link named after the temporary's device and inode,
-// whose target is its full path, so recording it costs one system call. Without a journal
-// (no home folder, or a folder that is not private) named leftovers are simply left alone.
+// whose target is its full path, so recording it costs one system call. Where the file system
+// keeps the time a file was born, that goes into the name too: an inode number is soon given
+// to the next file made, so a user's file put under a leftover's name may well have it. Without a
+// journal (no home folder, or a folder that is not private) named leftovers are simply left alone.
+// What tells a file apart from one that later gets its inode.
+struct FileIdentity {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  mode_t type = 0;  // S_IFMT bits
+  bool hasBirth = false;
+  struct timespec birth {};
+
+  // Of `name` in `dirFd` as statx takes them (AT_EMPTY_PATH with "" for an open file);
+  // false when it cannot be read.
+  static bool of(int dirFd, const char* name, int flags, FileIdentity& identity);
+  // True when `found` is the file this identity was taken of.
+  bool matches(const FileIdentity& found) const;
+};
+
 class TemporaryJournal {
  public:
   TemporaryJournal() = default;
@@ -28,10 +45,10 @@ class TemporaryJournal {
   // cannot be reached (a disk not mounted now) until they are a month old.
   static void removeLeftovers();
 
-  // Records the temporary whose status is `file` under the absolute `path`. False when
-  // there is no journal. The folder is made (0700) on the first record.
-  bool record(const struct stat& file, const std::string& path);
-  void forget(const struct stat& file);
+  // Records the temporary `file` under the absolute `path`. False when there is no
+  // journal. The folder is made (0700) on the first record.
+  bool record(const FileIdentity& file, const std::string& path);
+  void forget(const FileIdentity& file);
 
  private:
   int folderFd();

@@ -85,9 +85,9 @@ std::string Copier::reasonOf(FileCopier& copier, const char* source, const char*
   return "no error";
 }
 
-void Copier::killMidCopy(bool unnamed, const char* source, const char* target) {
+pid_t Copier::startStoppedCopy(bool unnamed, const char* source, const char* target) {
   int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
+  if (::pipe(ready) != 0) return -1;
   const pid_t pid = ::fork();
   if (pid == 0) {
     FileCopier copier(abandon);
@@ -103,11 +103,21 @@ void Copier::killMidCopy(bool unnamed, const char* source, const char* target) {
     ::_exit(0);
   }
   char c;
-  ASSERT_EQ(::read(ready[0], &c, 1), 1);
-  ::kill(pid, SIGKILL);
-  ::waitpid(pid, nullptr, 0);
+  const bool stopped = pid > 0 && ::read(ready[0], &c, 1) == 1;
   ::close(ready[0]);
   ::close(ready[1]);
+  EXPECT_TRUE(stopped);
+  return pid;
+}
+
+void Copier::kill(pid_t child) {
+  if (child <= 0) return;
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+}
+
+void Copier::killMidCopy(bool unnamed, const char* source, const char* target) {
+  kill(startStoppedCopy(unnamed, source, target));
 }
 
 std::vector<std::string> Copier::temporariesInOut() const {

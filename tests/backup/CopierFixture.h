@@ -44,7 +44,10 @@ class Copier : public testing::Test {
   void copy(FileCopier& copier, const char* source = "big", const char* target = "x");
   // The failure's reason, or "no error".
   std::string reasonOf(FileCopier& copier, const char* source = "big", const char* target = "x");
-  // Starts a copy in a child process and kills it half-way, leaving its temporary.
+  // Starts a copy in a child process that stops half-way, holding its temporary; its pid.
+  pid_t startStoppedCopy(bool unnamed, const char* source = "big", const char* target = "x");
+  static void kill(pid_t child);
+  // A copy killed half-way, leaving its temporary.
   void killMidCopy(bool unnamed, const char* source = "big", const char* target = "x");
   // Names in out/ that have our temporaries' form.
   std::vector<std::string> temporariesInOut() const;
