@@ -162,12 +162,25 @@ class FileCopier::Temporary {
         if (errno != EEXIST) throw unableToWrite(path_, errno);
         lookAgain(finalName);
       }
+      // An old copy is replaced by renaming: the file needs a name for that moment. It
+      // stays open (and locked) until it is in place; the local file systems that have
+      // unnamed files report nothing late on close.
       linkUnderTemporaryName(procPath);
+      place(finalName, true);
+      if (const int err = fd_.close()) throw unableToWrite(path_, err);
+      return;
     }
-    // The lock stays on its own descriptor, so a leftover clean-up cannot take the file
-    // between this close and the rename.
+    // Closed before it is put in place, to hear of a late write error (network file
+    // systems); the lock stays on its own descriptor meanwhile, so a clean-up cannot take it.
     if (const int err = fd_.close()) throw unableToWrite(path_, err);
-    if (!destinationExists) {
+    place(finalName, destinationExists);
+  }
+
+ private:
+  int dirFd() const { return destination_.dirFd; }
+
+  void place(const char* finalName, bool replace) {
+    if (!replace) {
       if (::renameat2(dirFd(), name_, dirFd(), finalName, RENAME_NOREPLACE) == 0) {
         dropName();
         return;
@@ -178,9 +191,6 @@ class FileCopier::Temporary {
     if (::renameat(dirFd(), name_, dirFd(), finalName) != 0) throw unableToWrite(path_, errno);
     dropName();
   }
-
- private:
-  int dirFd() const { return destination_.dirFd; }
 
   // Something came to stand under the final name during the copy: it is replaced only if
   // it may be.
@@ -209,7 +219,7 @@ class FileCopier::Temporary {
   // The temporary has a name now: locked for as long as it has it, and recorded so that
   // the next run knows it for ours if this process dies.
   void named() {
-    lock_.reset(::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0));
+    if (!unnamed_) lock_.reset(::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0));
     ::flock(fd_.get(), LOCK_EX | LOCK_NB);
     identified_ = FileIdentity::of(fd_.get(), "", AT_EMPTY_PATH, identity_);
     if (!identified_) return;
@@ -346,7 +356,11 @@ void FileCopier::copySparse(int in, const FileAt& source, int out, const std::st
     if (data < 0) {
       // Only a hole is left, or the file shrank: its size afterwards tells.
       if (errno == ENXIO) break;
-      throw readFailed(source.path(), systemReason(errno));
+      if (errno != EINVAL && errno != EOPNOTSUPP)
+        throw readFailed(source.path(), systemReason(errno));
+      // No map of holes here: the rest is copied as it reads.
+      copyRange(in, source, out, destination, offset, size - offset, done, inKernel);
+      break;
     }
     if (static_cast<uint64_t>(data) >= size) break;
     const off_t hole = ::lseek(in, data, SEEK_HOLE);
