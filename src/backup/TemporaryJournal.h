@@ -6,15 +6,6 @@
 
 #include "backup/UniqueFd.h"
 
-// The named temporaries this program has at destinations, recorded while they exist, so
-// that a later run removes what a killed run left and nothing else: a user's file that only
-// looks like one of ours is never in it. The journal is a private folder,
-// $XDG_STATE_HOME/resguarda/temporales (default ~/.local/state/resguarda/temporales), with one
-// entry per live temporary: a symbolic link named after the temporary's device and inode,
-// whose target is its full path, so recording it costs one system call. Where the file system
-// keeps the time a file was born, that goes into the name too: an inode number is soon given
-// to the next file made, so a user's file put under a leftover's name may well have it. Without a
-// journal (no home folder, or a folder that is not private) named leftovers are simply left alone.
 // What tells a file apart from one that later gets its inode.
 struct FileIdentity {
   dev_t dev = 0;
@@ -30,6 +21,15 @@ struct FileIdentity {
   bool matches(const FileIdentity& found) const;
 };
 
+// The named temporaries this program has at destinations, recorded while they exist, so
+// that a later run removes what a killed run left and nothing else: a user's file that only
+// looks like one of ours is never in it. The journal is a private folder,
+// $XDG_STATE_HOME/resguarda/temporales (default ~/.local/state/resguarda/temporales), with one
+// entry per live temporary: a symbolic link named after the temporary's device and inode,
+// whose target is its full path, so recording it costs one system call. Where the file system
+// keeps the time a file was born, that goes into the name too: an inode number is soon given
+// to the next file made, so a user's file put under a leftover's name may well have it. Without a
+// journal (no home folder, or a folder that is not private) named leftovers are simply left alone.
 class TemporaryJournal {
  public:
   TemporaryJournal() = default;
@@ -39,10 +39,10 @@ class TemporaryJournal {
   // The journal folder as the environment gives it, "" when it cannot be known.
   static std::string folder();
 
-  // Removes every recorded temporary still found as it was recorded (same path, device and
-  // inode, one of our names, a regular file that no live writer holds locked), then its
-  // entry. Entries of temporaries still being written stay; so do entries whose folder
-  // cannot be reached (a disk not mounted now) until they are a month old.
+  // Removes every recorded temporary still found as it was recorded (same path, device,
+  // inode and birth time, one of our names, a regular file that no live writer holds
+  // locked), then its entry. Entries of temporaries still being written stay; so do entries whose
+  // folder cannot be reached (a disk not mounted now) until they are a month old.
   static void removeLeftovers();
 
   // Records the temporary `file` under the absolute `path`. False when there is no
