@@ -1,6 +1,8 @@
 #include "backup/CopyFiles.h"
 
 #include <fcntl.h>
+#include <limits.h>
+#include <stdio.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -10,7 +12,9 @@
 #include <cstring>
 #include <random>
 
-#include "backup/DirectoryListing.h"
+#include "backup/CopyTime.h"
+#include "backup/TemporaryJournal.h"
+#include "backup/UniqueFd.h"
 #include "platform/Errors.h"
 #include "platform/FolderChain.h"
 
@@ -23,31 +27,42 @@ constexpr std::size_t kTempPrefixLength = sizeof kTempPrefix - 1;
 constexpr std::size_t kTempRandomLength = 6;
 constexpr int kTempAttempts = 100;
 
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() { reset(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-  void reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-  // Closes and reports close()'s own error (a late write error on some file systems).
-  int close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd >= 0 && ::close(fd) != 0 ? errno : 0;
-  }
-
- private:
-  int fd_;
-};
+constexpr char kNotRegular[] = "no es un archivo normal";
+constexpr char kSymbolicLink[] = "es un enlace simbólico, no se sigue";
+constexpr char kShrank[] = "el archivo se ha acortado mientras se copiaba";
 
 ResguardaError readFailed(const std::string& path, const std::string& reason) {
   return ResguardaError("Cannot read file " + path, path, reason);
+}
+
+ResguardaError refused(const std::string& path, const char* reason) {
+  return ResguardaError("Unable to write to " + path, path, reason);
+}
+
+// Only nothing, or a regular file that may be written, is replaced by a copy; anything else
+// standing there stays exactly as it is.
+void checkDestination(const struct stat& found, const std::string& path) {
+  if (S_ISDIR(found.st_mode)) throw unableToWrite(path, EISDIR);
+  if (S_ISLNK(found.st_mode)) throw refused(path, kSymbolicLink);
+  if (!S_ISREG(found.st_mode)) throw refused(path, kNotRegular);
+  // Read-only copies stay as they are, whoever runs the program (root included).
+  if ((found.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) throw unableToWrite(path, EACCES);
+}
+
+// A file system that cannot store owners, modes or times (vfat) refuses them; the copy is
+// still good. (ENOTSUP is EOPNOTSUPP here.)
+bool cannotStore(int err) {
+  return err == EPERM || err == EOPNOTSUPP;
+}
+
+bool operator==(const timespec& a, const timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+timespec realTime() {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return now;
 }
 
 void makeTemporaryName(char (&name)[32]) {
@@ -66,100 +81,190 @@ bool procFdUsable() {
   return usable;
 }
 
+// The absolute path of an open folder, ending in "/"; "" when it cannot be told.
+std::string absoluteFolder(const FileAt& at) {
+  if (!at.folder.empty() && at.folder[0] == '/') return at.folder;
+  char procPath[64];
+  std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", at.dirFd);
+  char target[PATH_MAX];
+  const ssize_t length = ::readlink(procPath, target, sizeof target);
+  if (length <= 0 || length >= static_cast<ssize_t>(sizeof target) || target[0] != '/') return {};
+  std::string folder(target, length);
+  if (folder.back() != '/') folder.push_back('/');
+  return folder;
+}
+
 }  // namespace
 
-// The file being written. Unnamed (O_TMPFILE) where the file system allows it, so a killed
-// process leaves nothing; otherwise a short hidden name, locked while in use so that a
-// later copy can tell a leftover from a file another process is still writing.
+// The file being written, created 0600 so that nobody else reads it while it is written.
+// Unnamed (O_TMPFILE) where the file system allows it, so a killed process leaves nothing;
+// otherwise a short hidden name, locked while in use and recorded in the journal, so that a
+// later run can tell a leftover of ours from a file another process is still writing and
+// from a user's file of the same name.
 class FileCopier::Temporary {
  public:
-  Temporary(int dirFd, const std::string& destination) : dirFd_(dirFd), destination_(destination) {
+  Temporary(const FileAt& destination, const std::string& path, TemporaryJournal& journal)
+      : destination_(destination), path_(path), journal_(journal) {
     name_[0] = '\0';
   }
   ~Temporary() {
     fd_.reset();
-    if (name_[0]) ::unlinkat(dirFd_, name_, 0);
+    if (name_[0]) {
+      FileIdentity found;
+      // Only our own file goes, not one that someone put under its name meanwhile.
+      if (!identified_ || (FileIdentity::of(dirFd(), name_, AT_SYMLINK_NOFOLLOW, found) &&
+                           identity_.matches(found)))
+        ::unlinkat(dirFd(), name_, 0);
+    }
+    dropName();
   }
 
   void create(bool unnamedAllowed) {
     if (unnamedAllowed && procFdUsable()) {
-      fd_.reset(::openat(dirFd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+      fd_.reset(::openat(dirFd(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
       if (fd_) return;
       if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT)
-        throw unableToWrite(destination_, errno);
+        throw unableToWrite(path_, errno);
     }
     unnamed_ = false;
     for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
       makeTemporaryName(name_);
-      fd_.reset(::openat(dirFd_, name_, O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666));
+      fd_.reset(
+          ::openat(dirFd(), name_, O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600));
       if (fd_) {
-        ::flock(fd_.get(), LOCK_EX | LOCK_NB);
+        named();
         return;
       }
       const int err = errno;
       name_[0] = '\0';
-      if (err != EEXIST) throw unableToWrite(destination_, err);
+      if (err != EEXIST) throw unableToWrite(path_, err);
     }
-    throw unableToWrite(destination_, EEXIST);
+    throw unableToWrite(path_, EEXIST);
   }
 
   int fd() const { return fd_.get(); }
 
-  // Puts the complete file in place under `finalName`.
+  // Puts the complete file in place under `finalName`; `destinationExists` tells whether a
+  // copy to replace was there (checked by the caller).
   void commit(const char* finalName, bool destinationExists) {
     if (unnamed_) {
       char procPath[64];
       std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd_.get());
       // A missing file is linked straight in: it only ever appears complete.
-      if (!destinationExists &&
-          ::linkat(AT_FDCWD, procPath, dirFd_, finalName, AT_SYMLINK_FOLLOW) == 0) {
-        if (const int err = fd_.close()) {
-          ::unlinkat(dirFd_, finalName, 0);
-          throw unableToWrite(destination_, err);
+      if (!destinationExists) {
+        if (::linkat(AT_FDCWD, procPath, dirFd(), finalName, AT_SYMLINK_FOLLOW) == 0) {
+          if (const int err = fd_.close()) {
+            ::unlinkat(dirFd(), finalName, 0);
+            throw unableToWrite(path_, err);
+          }
+          return;
         }
-        return;
+        if (errno != EEXIST) throw unableToWrite(path_, errno);
+        lookAgain(finalName);
       }
-      if (!destinationExists && errno != EEXIST) throw unableToWrite(destination_, errno);
+      // An old copy is replaced by renaming: the file needs a name for that moment. It
+      // stays open (and locked) until it is in place; the local file systems that have
+      // unnamed files report nothing late on close.
       linkUnderTemporaryName(procPath);
+      place(finalName, true);
+      if (const int err = fd_.close()) throw unableToWrite(path_, err);
+      return;
     }
-    if (const int err = fd_.close()) throw unableToWrite(destination_, err);
-    if (::renameat(dirFd_, name_, dirFd_, finalName) != 0) throw unableToWrite(destination_, errno);
-    name_[0] = '\0';
+    // Closed before it is put in place, to hear of a late write error (network file
+    // systems); the lock stays on its own descriptor meanwhile, so a clean-up cannot take it.
+    if (const int err = fd_.close()) throw unableToWrite(path_, err);
+    place(finalName, destinationExists);
   }
 
  private:
-  void linkUnderTemporaryName(const char* procPath) {
-    ::flock(fd_.get(), LOCK_EX | LOCK_NB);
-    for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
-      makeTemporaryName(name_);
-      if (::linkat(AT_FDCWD, procPath, dirFd_, name_, AT_SYMLINK_FOLLOW) == 0) return;
-      const int err = errno;
-      name_[0] = '\0';
-      if (err != EEXIST) throw unableToWrite(destination_, err);
+  int dirFd() const { return destination_.dirFd; }
+
+  void place(const char* finalName, bool replace) {
+    if (!replace) {
+      if (::renameat2(dirFd(), name_, dirFd(), finalName, RENAME_NOREPLACE) == 0) {
+        dropName();
+        return;
+      }
+      if (errno != EEXIST && errno != EINVAL && errno != ENOSYS) throw unableToWrite(path_, errno);
+      lookAgain(finalName);
     }
-    throw unableToWrite(destination_, EEXIST);
+    if (::renameat(dirFd(), name_, dirFd(), finalName) != 0) throw unableToWrite(path_, errno);
+    dropName();
   }
 
-  int dirFd_;
-  const std::string& destination_;
-  Fd fd_;
+  // Something came to stand under the final name during the copy: it is replaced only if
+  // it may be.
+  void lookAgain(const char* finalName) {
+    struct stat found {};
+    if (::fstatat(dirFd(), finalName, &found, AT_SYMLINK_NOFOLLOW) == 0)
+      checkDestination(found, path_);
+    else if (errno != ENOENT)
+      throw unableToWrite(path_, errno);
+  }
+
+  void linkUnderTemporaryName(const char* procPath) {
+    for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
+      makeTemporaryName(name_);
+      if (::linkat(AT_FDCWD, procPath, dirFd(), name_, AT_SYMLINK_FOLLOW) == 0) {
+        named();
+        return;
+      }
+      const int err = errno;
+      name_[0] = '\0';
+      if (err != EEXIST) throw unableToWrite(path_, err);
+    }
+    throw unableToWrite(path_, EEXIST);
+  }
+
+  // The temporary has a name now: locked for as long as it has it, and recorded so that
+  // the next run knows it for ours if this process dies.
+  void named() {
+    if (!unnamed_) lock_.reset(::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0));
+    ::flock(fd_.get(), LOCK_EX | LOCK_NB);
+    identified_ = FileIdentity::of(fd_.get(), "", AT_EMPTY_PATH, identity_);
+    if (!identified_) return;
+    const std::string folder = absoluteFolder(destination_);
+    recorded_ = !folder.empty() && journal_.record(identity_, folder + name_);
+  }
+
+  // The name is gone (renamed into place or removed): its entry and lock go with it.
+  void dropName() {
+    name_[0] = '\0';
+    if (recorded_) journal_.forget(identity_);
+    recorded_ = false;
+    lock_.reset();
+  }
+
+  const FileAt& destination_;
+  const std::string& path_;
+  TemporaryJournal& journal_;
+  UniqueFd fd_;
+  UniqueFd lock_;
   bool unnamed_ = true;
+  bool identified_ = false;
+  bool recorded_ = false;
+  FileIdentity identity_;
   char name_[32];
 };
 
 FileCopier::FileCopier(const std::atomic<bool>& abandon)
-    : abandon_(abandon), chunk_(kKernelChunk), unnamedAllowed_(true) {}
+    : abandon_(abandon),
+      chunk_(kKernelChunk),
+      unnamedAllowed_(true),
+      root_(::geteuid() == 0),
+      clock_(realTime),
+      journal_(std::make_unique<TemporaryJournal>()) {}
 
 FileCopier::~FileCopier() = default;
 
 void FileCopier::copy(const FileAt& source, const FileAt& destination,
                       const struct stat* knownDestination) {
-  Fd in(::openat(source.dirFd, source.name, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  UniqueFd in(::openat(source.dirFd, source.name, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!in) throw cannotOpenFile(source.path(), errno);
-  struct stat sourceStat {};
-  if (::fstat(in.get(), &sourceStat) != 0) throw readFailed(source.path(), systemReason(errno));
-  if (!S_ISREG(sourceStat.st_mode))
-    throw ResguardaError("Cannot open file " + source.path(), source.path(), "not a regular file");
+  struct stat before {};
+  if (::fstat(in.get(), &before) != 0) throw readFailed(source.path(), systemReason(errno));
+  if (!S_ISREG(before.st_mode))
+    throw ResguardaError("Cannot open file " + source.path(), source.path(), kNotRegular);
 
   struct stat found {};
   bool exists;
@@ -170,36 +275,42 @@ void FileCopier::copy(const FileAt& source, const FileAt& destination,
     exists = ::fstatat(destination.dirFd, destination.name, &found, AT_SYMLINK_NOFOLLOW) == 0;
   }
   const std::string destinationPath = destination.path();
-  if (exists) {
-    if (S_ISDIR(found.st_mode)) throw unableToWrite(destinationPath, EISDIR);
-    // Read-only copies stay as they are, whoever runs the program (root included).
-    if (S_ISREG(found.st_mode) && (found.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-      throw unableToWrite(destinationPath, EACCES);
-  }
+  if (exists) checkDestination(found, destinationPath);
 
-  Temporary temporary(destination.dirFd, destinationPath);
+  Temporary temporary(destination, destinationPath, *journal_);
   temporary.create(unnamedAllowed_);
-  copyBytes(in.get(), source, temporary.fd(), destination,
-            static_cast<uint64_t>(sourceStat.st_size));
+  const timespec now = clock_();
+  const auto size = static_cast<uint64_t>(before.st_size);
+  // Fewer blocks than the size needs: there are holes, which stay holes.
+  if (static_cast<uint64_t>(before.st_blocks) * 512 < size) {
+    copySparse(in.get(), source, temporary.fd(), destinationPath, size);
+  } else {
+    uint64_t done = 0;
+    bool inKernel = true;
+    copyRange(in.get(), source, temporary.fd(), destinationPath, 0, size, done, inKernel);
+  }
+  struct stat after {};
+  if (::fstat(in.get(), &after) != 0) throw readFailed(source.path(), systemReason(errno));
+  if (after.st_size < before.st_size) throw readFailed(source.path(), kShrank);
+  finish(temporary.fd(), destinationPath, before, after, now);
   temporary.commit(destination.name, exists);
 }
 
-void FileCopier::copyBytes(int in, const FileAt& source, int out, const FileAt& destination,
-                           uint64_t size) {
-  uint64_t done = 0;
-  bool inKernel = true;
-  while (done < size) {
-    if (abandon_.load(std::memory_order_relaxed))
-      throw unableToWrite(destination.path(), ECANCELED);
-    const uint64_t left = size - done;
+void FileCopier::copyRange(int in, const FileAt& source, int out, const std::string& destination,
+                           uint64_t offset, uint64_t length, uint64_t& done, bool& inKernel) {
+  const uint64_t end = offset + length;
+  while (offset < end) {
+    if (abandon_.load(std::memory_order_relaxed)) throw unableToWrite(destination, ECANCELED);
+    const uint64_t left = end - offset;
     ssize_t got;
     if (inKernel) {
-      loff_t offset = static_cast<loff_t>(done);
-      got = ::copy_file_range(in, &offset, out, nullptr, std::min<uint64_t>(left, chunk_), 0);
+      loff_t from = static_cast<loff_t>(offset);
+      loff_t to = from;
+      got = ::copy_file_range(in, &from, out, &to, std::min<uint64_t>(left, chunk_), 0);
       if (got < 0) {
         if (errno == EINTR) continue;
         if (errno == ENOSPC || errno == EDQUOT || errno == EFBIG)
-          throw unableToWrite(destination.path(), errno);
+          throw unableToWrite(destination, errno);
       }
       if (got <= 0) {
         // Not supported here, or an error: the plain copy carries on and tells a read
@@ -214,22 +325,80 @@ void FileCopier::copyBytes(int in, const FileAt& source, int out, const FileAt& 
         buffer_ = std::make_unique<char[]>(bufferSize_);
       }
       const std::size_t want = std::min<uint64_t>({left, chunk_, bufferSize_});
-      got = ::pread(in, buffer_.get(), want, static_cast<off_t>(done));
+      got = ::pread(in, buffer_.get(), want, static_cast<off_t>(offset));
       if (got < 0) {
         if (errno == EINTR) continue;
         throw readFailed(source.path(), systemReason(errno));
       }
-      if (got == 0) throw readFailed(source.path(), "the file shrank while it was being copied");
+      if (got == 0) throw readFailed(source.path(), kShrank);
       for (ssize_t written = 0; written < got;) {
-        const ssize_t n = ::write(out, buffer_.get() + written, got - written);
+        const ssize_t n = ::pwrite(out, buffer_.get() + written, got - written,
+                                   static_cast<off_t>(offset) + written);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw unableToWrite(destination.path(), n < 0 ? errno : ENOSPC);
+        if (n <= 0) throw unableToWrite(destination, n < 0 ? errno : ENOSPC);
         written += n;
       }
     }
+    offset += static_cast<uint64_t>(got);
     done += static_cast<uint64_t>(got);
     if (chunkObserver_) chunkObserver_(done);
   }
+}
+
+void FileCopier::copySparse(int in, const FileAt& source, int out, const std::string& destination,
+                            uint64_t size) {
+  uint64_t offset = 0;
+  uint64_t done = 0;
+  bool inKernel = true;
+  while (offset < size) {
+    if (abandon_.load(std::memory_order_relaxed)) throw unableToWrite(destination, ECANCELED);
+    const off_t data = ::lseek(in, static_cast<off_t>(offset), SEEK_DATA);
+    if (data < 0) {
+      // Only a hole is left, or the file shrank: its size afterwards tells.
+      if (errno == ENXIO) break;
+      if (errno != EINVAL && errno != EOPNOTSUPP)
+        throw readFailed(source.path(), systemReason(errno));
+      // No map of holes here: the rest is copied as it reads.
+      copyRange(in, source, out, destination, offset, size - offset, done, inKernel);
+      break;
+    }
+    if (static_cast<uint64_t>(data) >= size) break;
+    const off_t hole = ::lseek(in, data, SEEK_HOLE);
+    if (hole < 0)
+      throw readFailed(source.path(), errno == ENXIO ? std::string(kShrank) : systemReason(errno));
+    uint64_t end = std::min<uint64_t>(static_cast<uint64_t>(hole), size);
+    // A map that does not move on: the rest is copied as it reads.
+    if (end <= static_cast<uint64_t>(data)) end = size;
+    copyRange(in, source, out, destination, static_cast<uint64_t>(data),
+              end - static_cast<uint64_t>(data), done, inKernel);
+    offset = end;
+  }
+  if (::ftruncate(out, static_cast<off_t>(size)) != 0) throw unableToWrite(destination, errno);
+}
+
+void FileCopier::finish(int out, const std::string& destination, const struct stat& before,
+                        const struct stat& after, const timespec& now) {
+  const timespec modified = copyModificationTime(before, after, now);
+  const timespec times[2] = {{0, UTIME_OMIT}, modified};
+  if (::futimens(out, times) != 0) {
+    const int err = errno;
+    // Where no time can be set the copy keeps the time of the copy, later than its source;
+    // but a copy that has to look older than its source cannot stand.
+    if (!cannotStore(err) || !(modified == before.st_mtim)) throw unableToWrite(destination, err);
+  }
+  bool ownerKept = false;
+  if (root_) {
+    // EINVAL: an owner that this file system or mount cannot map.
+    if (::fchown(out, before.st_uid, before.st_gid) == 0)
+      ownerKept = true;
+    else if (!cannotStore(errno) && errno != EINVAL)
+      throw unableToWrite(destination, errno);
+  }
+  // The owner may always write our copy, so that it can be brought up to date next time.
+  mode_t mode = (before.st_mode & 0777) | S_IWUSR;
+  // Set-id bits are only safe for the owner and group they were given for.
+  if (ownerKept) mode |= before.st_mode & (S_ISUID | S_ISGID | S_ISVTX);
+  if (::fchmod(out, mode) != 0 && !cannotStore(errno)) throw unableToWrite(destination, errno);
 }
 
 bool FileCopier::isTemporaryName(const char* name) {
@@ -244,23 +413,11 @@ bool FileCopier::isTemporaryName(const char* name) {
   return n == kTempRandomLength;
 }
 
-void FileCopier::removeLeftovers(int dirFd) {
-  thread_local DirectoryListing listing;
-  if (!listing.read(dirFd)) return;
-  for (std::size_t i = 0; i < listing.size(); ++i) {
-    const char* name = listing.name(i);
-    if (!isTemporaryName(name)) continue;
-    Fd fd(::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    struct stat opened {
-    }, named{};
-    if (!fd || ::fstat(fd.get(), &opened) != 0 || !S_ISREG(opened.st_mode)) continue;
-    // A writer that is still alive holds the lock.
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;
-    if (::fstatat(dirFd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == opened.st_dev &&
-        named.st_ino == opened.st_ino)
-      ::unlinkat(dirFd, name, 0);
-  }
+void FileCopier::removeRecordedLeftovers() {
+  TemporaryJournal::removeLeftovers();
 }
+
+void FileCopier::removeLeftovers(int) {}
 
 void CopyFiles(const std::string& source, const std::string& destination,
                const std::atomic<bool>& abandon) {
@@ -269,9 +426,8 @@ void CopyFiles(const std::string& source, const std::string& destination,
   const std::string name = destination.substr(folder.size());
   if (name.empty()) throw unableToWrite(destination, EISDIR);
   const int chainErr = folder.empty() ? 0 : createFolderChain(folder);
-  Fd dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dir) throw unableToWrite(destination, chainErr ? chainErr : errno);
-  FileCopier::removeLeftovers(dir.get());
   const std::string noFolder;
   FileCopier copier(abandon);
   copier.copy(FileAt{AT_FDCWD, noFolder, source.c_str()}, FileAt{dir.get(), folder, name.c_str()});

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <sys/stat.h>
+#include <time.h>
 
 #include <atomic>
 #include <cstdint>
@@ -8,12 +9,18 @@
 #include <memory>
 #include <string>
 
+class TemporaryJournal;
+
 // Copies `source` to `destination` (both full file paths), creating the destination's
 // folder chain. The bytes go to a temporary file in the destination folder that replaces
 // the old copy only once complete, so a failed, abandoned or killed copy leaves the old copy
-// (or nothing). A read-only destination file is not replaced. The copy gets the ordinary
-// mode and the time of the copy as its modification time. Raising `abandon` gives up the
-// copy at its next chunk. Throws ResguardaError (path and reason) on any failure.
+// (or nothing). A read-only destination file is not replaced, and a link or anything else
+// that is not a regular file at the destination is left as it is. The copy keeps the
+// source's modification time and permission bits plus the owner's write bit (as root also
+// owner and group); a source that changed while it was copied, or just before, dates its
+// copy one DOS step older so that the next run takes it again. Holes stay holes. Raising
+// `abandon` gives up the copy at its next chunk. Throws ResguardaError (path and reason) on
+// any failure.
 void CopyFiles(const std::string& source, const std::string& destination,
                const std::atomic<bool>& abandon);
 
@@ -41,28 +48,44 @@ class FileCopier {
   void copy(const FileAt& source, const FileAt& destination,
             const struct stat* knownDestination = nullptr);
 
-  // Removes temporaries left in a folder by a copy that was killed. Ones still being
-  // written (by another process) are left alone.
+  // Removes the named temporaries that killed copies left (recorded in the journal, see
+  // TemporaryJournal), and nothing else. A run calls it once at its start.
+  static void removeRecordedLeftovers();
+  // Does nothing: a folder is no longer searched for names that look like temporaries,
+  // since a user's file may have such a name. Kept for callers not yet changed.
   static void removeLeftovers(int dirFd);
   // True when `name` has the form of this copier's temporary names.
   static bool isTemporaryName(const char* name);
 
   // For tests: bytes per kernel copy or buffer, a call after every chunk (with the bytes
-  // copied so far), and whether unnamed (O_TMPFILE) temporaries may be used.
+  // copied so far), whether unnamed (O_TMPFILE) temporaries may be used, and the clock read
+  // just before copying.
   void setChunkSize(std::size_t bytes) { chunk_ = bytes; }
   void setChunkObserver(std::function<void(uint64_t)> observer) {
     chunkObserver_ = std::move(observer);
   }
   void setUnnamedTemporaries(bool allowed) { unnamedAllowed_ = allowed; }
+  void setClock(timespec (*clock)()) { clock_ = clock; }
 
  private:
   class Temporary;
-  void copyBytes(int in, const FileAt& source, int out, const FileAt& destination, uint64_t size);
+  // Copies `length` bytes from `offset` to the same offset of `out`.
+  void copyRange(int in, const FileAt& source, int out, const std::string& destination,
+                 uint64_t offset, uint64_t length, uint64_t& done, bool& inKernel);
+  // Copies only the data of a file with holes, then sets its size.
+  void copySparse(int in, const FileAt& source, int out, const std::string& destination,
+                  uint64_t size);
+  // Gives the finished temporary its time, owner and mode.
+  void finish(int out, const std::string& destination, const struct stat& before,
+              const struct stat& after, const timespec& now);
 
   const std::atomic<bool>& abandon_;
   std::size_t chunk_;
   std::function<void(uint64_t)> chunkObserver_;
   bool unnamedAllowed_;
+  bool root_;
+  timespec (*clock_)();
+  std::unique_ptr<TemporaryJournal> journal_;
   std::unique_ptr<char[]> buffer_;
   std::size_t bufferSize_ = 0;
 };

@@ -3,61 +3,31 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
+#include <sys/socket.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
-#include <random>
+#include <functional>
 
+#include "CopierFixture.h"
 #include "ForkedChild.h"
 #include "platform/Errors.h"
 #include "platform/FolderChain.h"
 #include "support/TempTree.h"
+#include "support/Unprivileged.h"
 
 namespace {
 
 using Files = std::vector<std::string>;
 
-std::string randomBytes(std::size_t size) {
-  std::mt19937 random(42);
-  std::string bytes(size, '\0');
-  for (char& c : bytes) c = static_cast<char>(random());
-  return bytes;
-}
-
-// The copier working on one folder of a TempTree, as the walk drives it.
-class Copier : public testing::Test {
- public:
-  Copier() {
-    tree.mkdir("out");
-    out = ::open(tree.path("out").c_str(), O_RDONLY | O_DIRECTORY);
-    src = ::open(tree.root().c_str(), O_RDONLY | O_DIRECTORY);
-  }
-  ~Copier() override {
-    ::close(out);
-    ::close(src);
-  }
-  void copy(FileCopier& copier, const char* source = "big", const char* target = "x") {
-    copier.copy(FileAt{src, srcFolder, source}, FileAt{out, outFolder, target});
-  }
-  std::string reasonOf(FileCopier& copier) {
-    try {
-      copy(copier);
-    } catch (const ResguardaError& e) {
-      return e.reason();
-    }
-    return "no error";
-  }
-
-  TempTree tree;
-  std::atomic<bool> abandon{false};
-  int out, src;
-  std::string srcFolder = tree.root() + "/";
-  std::string outFolder = tree.path("out") + "/";
-  const std::string content = randomBytes(3 << 20);
-};
+constexpr char kSymbolicLink[] = "es un enlace simbólico, no se sigue";
+constexpr char kNotRegular[] = "no es un archivo normal";
+constexpr char kShrank[] = "el archivo se ha acortado mientras se copiaba";
 
 TEST_F(Copier, CopiesInChunksAndReplacesTheOldCopy) {
   tree.write("big", content);
@@ -70,6 +40,7 @@ TEST_F(Copier, CopiesInChunksAndReplacesTheOldCopy) {
   EXPECT_EQ(chunks, 3);
   EXPECT_TRUE(TempTree::read(tree.path("out/x")) == content);
   EXPECT_EQ(TempTree::list(tree.path("out")), Files{"x"});
+  EXPECT_TRUE(journal().empty());
 }
 
 // tmpfs to the tree's file system: the kernel copy may refuse, the buffer copy takes over.
@@ -94,6 +65,7 @@ TEST_F(Copier, CopiesAcrossFileSystems) {
 struct BreakCase {
   const char* name;
   bool unnamed;
+  bool sparse;  // 1 MiB of data, 1 MiB hole, 1 MiB of data
   const char* reason;
   std::function<void(Copier&)> breakIt;
 };
@@ -101,7 +73,11 @@ struct BreakCase {
 class BrokenCopy : public Copier, public testing::WithParamInterface<BreakCase> {};
 
 TEST_P(BrokenCopy, KeepsTheOldCopy) {
-  tree.write("big", content);
+  if (GetParam().sparse)
+    writeSparse(tree.path("big"), 3 << 20,
+                {{0, content.substr(0, 1 << 20)}, {2 << 20, content.substr(2 << 20)}});
+  else
+    tree.write("big", content);
   tree.write("out/x", "old");
   FileCopier copier(abandon);
   copier.setChunkSize(1 << 20);
@@ -110,6 +86,7 @@ TEST_P(BrokenCopy, KeepsTheOldCopy) {
   EXPECT_EQ(reasonOf(copier), GetParam().reason);
   EXPECT_EQ(TempTree::read(tree.path("out/x")), "old");
   EXPECT_EQ(TempTree::list(tree.path("out")), Files{"x"});
+  EXPECT_TRUE(journal().empty());
 }
 
 const auto abandonIt = [](Copier& c) { c.abandon = true; };
@@ -117,12 +94,13 @@ const auto shrinkIt = [](Copier& c) { ::truncate(c.tree.path("big").c_str(), 100
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, BrokenCopy,
-    testing::Values(BreakCase{"Abandoned", true, "Operation canceled", abandonIt},
-                    BreakCase{"AbandonedNamed", false, "Operation canceled", abandonIt},
-                    BreakCase{"SourceShrank", true, "the file shrank while it was being copied",
-                              shrinkIt},
-                    BreakCase{"SourceShrankNamed", false,
-                              "the file shrank while it was being copied", shrinkIt}),
+    testing::Values(BreakCase{"Abandoned", true, false, "Operation canceled", abandonIt},
+                    BreakCase{"AbandonedNamed", false, false, "Operation canceled", abandonIt},
+                    BreakCase{"AbandonedSparse", true, true, "Operation canceled", abandonIt},
+                    BreakCase{"SourceShrank", true, false, kShrank, shrinkIt},
+                    BreakCase{"SourceShrankNamed", false, false, kShrank, shrinkIt},
+                    BreakCase{"SourceShrankSparse", true, true, kShrank, shrinkIt},
+                    BreakCase{"SourceShrankSparseNamed", false, true, kShrank, shrinkIt}),
     [](const testing::TestParamInfo<BreakCase>& p) { return std::string(p.param.name); });
 
 TEST_F(Copier, WriteErrorIsAnErrorNotAShortFile) {
@@ -142,35 +120,17 @@ TEST_F(Copier, WriteErrorIsAnErrorNotAShortFile) {
 
 class KilledCopy : public Copier, public testing::WithParamInterface<bool> {};
 
-TEST_P(KilledCopy, LeavesTheOldCopyAndTheNextCopyClearsLeftovers) {
+TEST_P(KilledCopy, LeavesTheOldCopyAndTheCleanUpRemovesTheLeftover) {
   tree.write("big", content);
-  tree.write("small", "s");
   tree.write("out/x", "old");
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    FileCopier copier(abandon);
-    copier.setChunkSize(1 << 20);
-    copier.setUnnamedTemporaries(GetParam());
-    copier.setChunkObserver([&](uint64_t) {
-      if (::write(ready[1], "x", 1) == 1) ::pause();
-    });
-    copy(copier);
-    ::_exit(0);
-  }
-  char c;
-  ASSERT_EQ(::read(ready[0], &c, 1), 1);
-  ::kill(pid, SIGKILL);
-  ::waitpid(pid, nullptr, 0);
-  ::close(ready[0]);
-  ::close(ready[1]);
-
+  killMidCopy(GetParam());
   EXPECT_EQ(TempTree::read(tree.path("out/x")), "old");
-  // An unnamed temporary dies with the process; a named one waits for the next copy.
-  EXPECT_EQ(TempTree::list(tree.path("out")).size(), GetParam() ? 1u : 2u);
-  CopyFiles(tree.path("small"), tree.path("out/y"), abandon);
-  EXPECT_EQ(TempTree::list(tree.path("out")), (Files{"x", "y"}));
+  // An unnamed temporary dies with the process; a named one waits for the clean-up.
+  EXPECT_EQ(temporariesInOut().size(), GetParam() ? 0u : 1u);
+  EXPECT_EQ(journal().size(), GetParam() ? 0u : 1u);
+  FileCopier::removeRecordedLeftovers();
+  EXPECT_EQ(TempTree::list(tree.path("out")), Files{"x"});
+  EXPECT_TRUE(journal().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Temporaries, KilledCopy, testing::Values(true, false),
@@ -178,24 +138,10 @@ INSTANTIATE_TEST_SUITE_P(Temporaries, KilledCopy, testing::Values(true, false),
                            return std::string(p.param ? "Unnamed" : "Named");
                          });
 
-TEST_F(Copier, TemporaryInUseByAnotherWriterIsLeftAlone) {
-  tree.write("small", "s");
-  const std::string busy = tree.write("out/.resguarda-Ab12Cd", "being written");
-  const std::string lookalike = tree.write("out/.resguarda-notours", "user file");
-  const int held = ::open(busy.c_str(), O_RDONLY);
-  ASSERT_EQ(::flock(held, LOCK_EX), 0);
-  CopyFiles(tree.path("small"), tree.path("out/y"), abandon);
-  EXPECT_TRUE(TempTree::exists(busy));
-  ::close(held);
-  CopyFiles(tree.path("small"), tree.path("out/z"), abandon);
-  EXPECT_FALSE(TempTree::exists(busy));
-  EXPECT_TRUE(TempTree::exists(lookalike));
-}
-
-TEST_F(Copier, FifoIsRefusedWithoutWaitingForAWriter) {
+TEST_F(Copier, SourceThatIsNotAFileIsRefusedWithoutWaitingForAWriter) {
   ASSERT_EQ(::mkfifo(tree.path("fifo").c_str(), 0644), 0);
   FileCopier copier(abandon);
-  EXPECT_THROW(copy(copier, "fifo"), ResguardaError);
+  EXPECT_EQ(reasonOf(copier, "fifo"), kNotRegular);
   EXPECT_TRUE(TempTree::list(tree.path("out")).empty());
 }
 
@@ -209,6 +155,307 @@ TEST_F(Copier, MissingSourceTouchesNothing) {
   }
   EXPECT_TRUE(TempTree::list(tree.path("out")).empty());
 }
+
+// What stands at the destination that a copy must not replace, follow or write through.
+struct StandingCase {
+  const char* name;
+  std::function<bool(Copier&)> make;  // makes out/x; false when this system cannot
+  const char* reason;
+};
+
+class StandingDestination : public Copier, public testing::WithParamInterface<StandingCase> {};
+
+TEST_P(StandingDestination, IsLeftExactlyAsItWas) {
+  tree.write("big", content);
+  tree.write("outside", "not to be written");
+  if (!GetParam().make(*this)) GTEST_SKIP() << "cannot make it here";
+  const struct stat was = statOf("out/x");
+  char link[256] = {};
+  ::readlink(tree.path("out/x").c_str(), link, sizeof link - 1);
+  // As the walk calls it (with what it found) and on its own (looked up).
+  for (const bool known : {true, false}) {
+    for (const bool unnamed : {true, false}) {
+      FileCopier copier(abandon);
+      copier.setUnnamedTemporaries(unnamed);
+      try {
+        copier.copy(FileAt{src, srcFolder, "big"}, FileAt{out, outFolder, "x"},
+                    known ? &was : nullptr);
+        ADD_FAILURE() << "copied over it";
+      } catch (const ResguardaError& e) {
+        EXPECT_EQ(e.path(), tree.path("out/x"));
+        EXPECT_EQ(e.reason(), GetParam().reason);
+      }
+    }
+  }
+  const struct stat is = statOf("out/x");
+  EXPECT_EQ(is.st_ino, was.st_ino);
+  EXPECT_EQ(is.st_mode, was.st_mode);
+  char linkNow[256] = {};
+  ::readlink(tree.path("out/x").c_str(), linkNow, sizeof linkNow - 1);
+  EXPECT_STREQ(linkNow, link);
+  EXPECT_EQ(TempTree::read(tree.path("outside")), "not to be written");
+  EXPECT_EQ(TempTree::list(tree.path("out")), Files{"x"});
+  EXPECT_FALSE(TempTree::exists(tree.path("nowhere")));
+  EXPECT_TRUE(TempTree::list(tree.path("folder")).empty());
+}
+
+bool symlinkTo(Copier& c, const char* target) {
+  return ::symlink(c.tree.path(target).c_str(), c.tree.path("out/x").c_str()) == 0;
+}
+
+bool makeSocket(Copier& c) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string path = c.tree.path("out/x");
+  if (path.size() >= sizeof address.sun_path) return false;
+  std::strcpy(address.sun_path, path.c_str());
+  const bool made = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return made;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, StandingDestination,
+    testing::Values(StandingCase{"LinkToAFile", [](Copier& c) { return symlinkTo(c, "outside"); },
+                                 kSymbolicLink},
+                    StandingCase{"DanglingLink", [](Copier& c) { return symlinkTo(c, "nowhere"); },
+                                 kSymbolicLink},
+                    StandingCase{"LinkToAFolder",
+                                 [](Copier& c) {
+                                   c.tree.mkdir("folder");
+                                   return symlinkTo(c, "folder");
+                                 },
+                                 kSymbolicLink},
+                    StandingCase{
+                        "Fifo",
+                        [](Copier& c) { return ::mkfifo(c.tree.path("out/x").c_str(), 0666) == 0; },
+                        kNotRegular},
+                    StandingCase{"Socket", makeSocket, kNotRegular},
+                    StandingCase{"Device",
+                                 [](Copier& c) {
+                                   return ::mknod(c.tree.path("out/x").c_str(), S_IFCHR | 0666,
+                                                  makedev(1, 3)) == 0;
+                                 },
+                                 kNotRegular},
+                    StandingCase{"Folder", [](Copier& c) { return !c.tree.mkdir("out/x").empty(); },
+                                 "Is a directory"},
+                    StandingCase{"ReadOnlyCopy",
+                                 [](Copier& c) {
+                                   c.tree.write("out/x", "old");
+                                   return ::chmod(c.tree.path("out/x").c_str(), 0444) == 0;
+                                 },
+                                 "Permission denied"}),
+    [](const testing::TestParamInfo<StandingCase>& p) { return std::string(p.param.name); });
+
+// A link planted under the copy's name while the copy runs is not replaced either.
+class LinkPlantedDuringCopy : public Copier, public testing::WithParamInterface<bool> {};
+
+TEST_P(LinkPlantedDuringCopy, IsLeftAsItIs) {
+  tree.write("big", content);
+  tree.write("outside", "not to be written");
+  FileCopier copier(abandon);
+  copier.setChunkSize(1 << 20);
+  copier.setUnnamedTemporaries(GetParam());
+  copier.setChunkObserver([this](uint64_t) { symlinkTo(*this, "outside"); });
+  const struct stat nothing {};
+  try {
+    copier.copy(FileAt{src, srcFolder, "big"}, FileAt{out, outFolder, "x"}, &nothing);
+    ADD_FAILURE() << "copied over it";
+  } catch (const ResguardaError& e) {
+    EXPECT_EQ(e.reason(), kSymbolicLink);
+  }
+  EXPECT_TRUE(S_ISLNK(statOf("out/x").st_mode));
+  EXPECT_EQ(TempTree::read(tree.path("outside")), "not to be written");
+  EXPECT_EQ(TempTree::list(tree.path("out")), Files{"x"});
+  EXPECT_TRUE(journal().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Temporaries, LinkPlantedDuringCopy, testing::Values(true, false),
+                         [](const testing::TestParamInfo<bool>& p) {
+                           return std::string(p.param ? "Unnamed" : "Named");
+                         });
+
+// Permission bits are kept, plus the owner's write bit; as root also owner and group, and
+// with them the set-id bits.
+struct ModeCase {
+  const char* name;
+  mode_t source;
+  uid_t owner;
+  gid_t group;
+  mode_t copy;
+};
+
+class KeptMode : public Copier, public testing::WithParamInterface<ModeCase> {};
+
+TEST_P(KeptMode, AsRoot) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root";
+  const ModeCase& c = GetParam();
+  const std::string source = tree.write("small", "s");
+  ASSERT_EQ(::chown(source.c_str(), c.owner, c.group), 0);
+  ASSERT_EQ(::chmod(source.c_str(), c.source), 0);
+  for (const bool unnamed : {true, false}) {
+    FileCopier copier(abandon);
+    copier.setUnnamedTemporaries(unnamed);
+    copy(copier, "small", unnamed ? "x" : "y");
+    const struct stat st = statOf(unnamed ? "out/x" : "out/y");
+    EXPECT_EQ(st.st_mode & 07777, c.copy) << std::oct << (st.st_mode & 07777);
+    EXPECT_EQ(st.st_uid, c.owner);
+    EXPECT_EQ(st.st_gid, c.group);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, KeptMode,
+                         testing::Values(ModeCase{"Private", 0600, 0, 0, 0600},
+                                         ModeCase{"Ordinary", 0644, 0, 0, 0644},
+                                         ModeCase{"OpenToAllDespiteTheUmask", 0666, 0, 0, 0666},
+                                         ModeCase{"ReadOnlyGetsOwnerWrite", 0444, 0, 0, 0644},
+                                         ModeCase{"NoBitsAtAll", 0000, 0, 0, 0200},
+                                         ModeCase{"OtherUsersPrivateFile", 0640, 1234, 2345, 0640},
+                                         ModeCase{"SetUserId", 04755, 1234, 2345, 04755},
+                                         ModeCase{"SetGroupIdAndSticky", 03750, 1234, 2345, 03750}),
+                         [](const testing::TestParamInfo<ModeCase>& p) {
+                           return std::string(p.param.name);
+                         });
+
+// An ordinary user keeps the permission bits of their own files, but never set-id bits.
+struct UnprivilegedModeCase {
+  const char* name;
+  mode_t source;
+  mode_t copy;
+};
+
+class KeptModeUnprivileged : public Copier,
+                             public testing::WithParamInterface<UnprivilegedModeCase> {};
+
+TEST_P(KeptModeUnprivileged, ForTheOwner) {
+  const UnprivilegedModeCase& c = GetParam();
+  ASSERT_EQ(::chmod(tree.root().c_str(), 0755), 0);
+  const std::string mine = tree.mkdir("mine");
+  ASSERT_EQ(::chown(mine.c_str(), 65534, 65534), 0);
+  const int result = runUnprivileged([&] {
+    const std::string source = mine + "/file";
+    const int fd = ::open(source.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    if (fd < 0 || ::write(fd, "s", 1) != 1 || ::fchmod(fd, c.source) != 0) return 10;
+    ::close(fd);
+    const std::string outFolderMine = mine + "/out";
+    if (::mkdir(outFolderMine.c_str(), 0755) != 0) return 11;
+    try {
+      CopyFiles(source, outFolderMine + "/file", abandon);
+    } catch (...) {
+      return 12;
+    }
+    struct stat st {};
+    if (::stat((outFolderMine + "/file").c_str(), &st) != 0) return 13;
+    return (st.st_mode & 07777) == c.copy ? 0 : 14;
+  });
+  EXPECT_EQ(result, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, KeptModeUnprivileged,
+                         testing::Values(UnprivilegedModeCase{"Private", 0600, 0600},
+                                         UnprivilegedModeCase{"ReadOnlyGetsOwnerWrite", 0400, 0600},
+                                         UnprivilegedModeCase{"SetUserIdDropped", 04755, 0755}),
+                         [](const testing::TestParamInfo<UnprivilegedModeCase>& p) {
+                           return std::string(p.param.name);
+                         });
+
+TEST_F(Copier, TemporaryIsPrivateWhileItIsWritten) {
+  tree.write("big", content);
+  ::chmod(tree.path("big").c_str(), 0666);
+  const mode_t mask = ::umask(0);
+  FileCopier copier(abandon);
+  copier.setChunkSize(1 << 20);
+  copier.setUnnamedTemporaries(false);
+  mode_t seen = 0;
+  copier.setChunkObserver([&](uint64_t) {
+    for (const std::string& name : temporariesInOut()) seen |= statOf("out/" + name).st_mode;
+  });
+  copy(copier);
+  ::umask(mask);
+  EXPECT_EQ(seen & 07777, 0600);
+  EXPECT_EQ(statOf("out/x").st_mode & 07777, 0666);
+}
+
+// Holes stay holes: a file of a few hundred MiB with little data takes little room.
+TEST_F(Copier, SparseFileStaysSparse) {
+  constexpr uint64_t kSize = 300ull << 20;
+  const std::string source = tree.path("sparse");
+  writeSparse(source, kSize,
+              {{0, content.substr(0, 64 << 10)},
+               {100ull << 20, content.substr(0, 1 << 20)},
+               {250ull << 20, content.substr(7, 4096)}});
+  const struct stat made = statOf("sparse");
+  if (static_cast<uint64_t>(made.st_blocks) * 512 >= kSize) GTEST_SKIP() << "no holes here";
+  TempTree::setMtime(source, 1600000000);
+  for (const bool unnamed : {true, false}) {
+    FileCopier copier(abandon);
+    copier.setUnnamedTemporaries(unnamed);
+    copy(copier, "sparse", "x");
+    const struct stat st = statOf("out/x");
+    EXPECT_EQ(st.st_size, static_cast<off_t>(kSize));
+    EXPECT_LT(static_cast<uint64_t>(st.st_blocks) * 512, 8ull << 20);
+    EXPECT_EQ(st.st_mtime, 1600000000);
+    EXPECT_TRUE(sameBytes(source, tree.path("out/x")));
+  }
+}
+
+// A small full disk: the copy fails cleanly and leaves nothing of itself behind.
+struct FullDiskCase {
+  const char* name;
+  bool unnamed;
+  bool oldCopy;
+};
+
+class FullDisk : public Copier, public testing::WithParamInterface<FullDiskCase> {
+ public:
+  FullDisk() {
+    disk = tree.mkdir("disk");
+    mounted = ::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=1m") == 0;
+  }
+  ~FullDisk() override {
+    if (mounted) ::umount2(disk.c_str(), MNT_DETACH);
+  }
+  std::string disk;
+  bool mounted;
+};
+
+TEST_P(FullDisk, FailsWithNothingLeftBehind) {
+  if (!mounted) GTEST_SKIP() << "cannot mount a tmpfs here";
+  tree.write("big", content);
+  if (GetParam().oldCopy) tree.write("disk/x", "old");
+  const int diskFd = ::open(disk.c_str(), O_RDONLY | O_DIRECTORY);
+  const std::string diskFolder = disk + "/";
+  try {
+    FileCopier copier(abandon);
+    copier.setUnnamedTemporaries(GetParam().unnamed);
+    copier.copy(FileAt{src, srcFolder, "big"}, FileAt{diskFd, diskFolder, "x"});
+    ADD_FAILURE() << "copied 3 MiB onto 1 MiB";
+  } catch (const ResguardaError& e) {
+    EXPECT_EQ(e.reason(), "No space left on device");
+  }
+  EXPECT_EQ(TempTree::list(disk), GetParam().oldCopy ? Files{"x"} : Files{});
+  if (GetParam().oldCopy) {
+    EXPECT_EQ(TempTree::read(disk + "/x"), "old");
+  }
+  EXPECT_TRUE(journal().empty());
+  // All the room is back: a sparse file far larger than the disk still fits.
+  writeSparse(tree.path("sparse"), 64 << 20, {{1 << 20, "data"}});
+  FileCopier copier(abandon);
+  copier.setUnnamedTemporaries(GetParam().unnamed);
+  copier.copy(FileAt{src, srcFolder, "sparse"}, FileAt{diskFd, diskFolder, "s"});
+  ::close(diskFd);
+  EXPECT_EQ(statOf("disk/s").st_size, 64 << 20);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FullDisk,
+                         testing::Values(FullDiskCase{"Unnamed", true, false},
+                                         FullDiskCase{"Named", false, false},
+                                         FullDiskCase{"UnnamedOverOldCopy", true, true},
+                                         FullDiskCase{"NamedOverOldCopy", false, true}),
+                         [](const testing::TestParamInfo<FullDiskCase>& p) {
+                           return std::string(p.param.name);
+                         });
 
 TEST(FolderChain, CreatesMissingFoldersButNeverAnUnmountedDisk) {
   TempTree tree;
