@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "backup/CopiarCarpeta.h"
+#include "backup/CopyFiles.h"
 #include "backup/DestinationFolder.h"
 #include "backup/RunTexts.h"
 #include "platform/Errors.h"
@@ -126,6 +127,8 @@ RunResult Resguarda(const RunSnapshot& snapshot, TEstad& estado, RunObserver& ob
   // Links, "." and ".." in the destination are resolved once: the whole run writes to the
   // folder they led to at its start, and the guard for unmounted disks sees the real place.
   const std::string resolved = resolveFolderPath(snapshot.dirDestino);
+  // Temporaries that a killed copy left behind, and only those, go before anything else.
+  FileCopier::removeRecordedLeftovers();
   RunContext run{estado, observer, control,
                  resolved.empty()  ? snapshot.dirDestino
                  : resolved == "/" ? resolved

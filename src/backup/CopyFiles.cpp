@@ -14,9 +14,9 @@
 
 #include "backup/CopyTime.h"
 #include "backup/TemporaryJournal.h"
-#include "backup/UniqueFd.h"
 #include "platform/Errors.h"
 #include "platform/FolderChain.h"
+#include "platform/UniqueFd.h"
 
 namespace {
 
@@ -416,8 +416,6 @@ bool FileCopier::isTemporaryName(const char* name) {
 void FileCopier::removeRecordedLeftovers() {
   TemporaryJournal::removeLeftovers();
 }
-
-void FileCopier::removeLeftovers(int) {}
 
 void CopyFiles(const std::string& source, const std::string& destination,
                const std::atomic<bool>& abandon) {

@@ -51,9 +51,6 @@ class FileCopier {
   // Removes the named temporaries that killed copies left (recorded in the journal, see
   // TemporaryJournal), and nothing else. A run calls it once at its start.
   static void removeRecordedLeftovers();
-  // Does nothing: a folder is no longer searched for names that look like temporaries,
-  // since a user's file may have such a name. Kept for callers not yet changed.
-  static void removeLeftovers(int dirFd);
   // True when `name` has the form of this copier's temporary names.
   static bool isTemporaryName(const char* name);
 

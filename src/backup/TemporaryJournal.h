@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "backup/UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 // What tells a file apart from one that later gets its inode.
 struct FileIdentity {

@@ -54,7 +54,8 @@ TEST_P(LinkAtTheDestination, IsNeverWrittenThrough) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, LinkAtTheDestination,
                          testing::Values(PlantedLink{"TaskFolder", "Mis", 2},
-                                         PlantedLink{"Subfolder", "Mis/sub", 1}),
+                                         PlantedLink{"Subfolder", "Mis/sub", 1},
+                                         PlantedLink{"FileName", "Mis/top.txt", 1}),
                          [](const auto& p) { return std::string(p.param.name); });
 
 // A chain of folders made, read and removed relative to each other, since its path is too
