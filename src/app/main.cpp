@@ -1,11 +1,13 @@
 #include <QApplication>
 #include <QFile>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/RunLog.h"
 #include "app/SignalBridge.h"
 #include "app/StartupOptions.h"
 #include "app/TForm1.h"
@@ -25,6 +27,10 @@ void quietMessages(QtMsgType type, const QMessageLogContext&, const QString& mes
 }  // namespace
 
 int main(int argc, char** argv) {
+  // First of all: a stop asked for at any moment of start-up is a clean stop too.
+  catchStopSignals();
+  // A reader of standard error that has gone away must not end a backup half-way.
+  ::signal(SIGPIPE, SIG_IGN);
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   const StartupOptions options = StartupOptions::fromArguments(arguments);
 
@@ -57,6 +63,7 @@ int main(int argc, char** argv) {
   dependencies.mailTask = mailExportTask();
   dependencies.prompts = prompts.get();
   dependencies.headless = headless;
+  dependencies.runLogFolder = runLogFolderFromEnvironment();
 
   TForm1 form(options, std::move(dependencies));
   if (auto* messages = dynamic_cast<MessagePrompts*>(prompts.get())) messages->setParent(&form);
@@ -66,7 +73,8 @@ int main(int argc, char** argv) {
 
   if (options.CerrarAlTerminar) {
     if (!options.Oculto) form.showMinimized();
-    form.startUnattended();
+    // Stopped before it began: no run is started only to be stopped again.
+    if (!signals.received()) form.startUnattended();
   } else {
     form.show();
   }
