@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/DesktopNotification.h"
 #include "app/RunLog.h"
 #include "app/SignalBridge.h"
 #include "app/StartupOptions.h"
@@ -86,6 +87,11 @@ int main(int argc, char** argv) {
   if (end.summary) {
     std::printf("%s\n", end.summary->c_str());
     std::fflush(stdout);
+  }
+  // Last of all: the settings and the summary are in place whatever the desktop does.
+  if (const auto text = runNotification(form.lastResult(), form.estado(), form.runProblem())) {
+    const std::string bus = sessionBusAddressFromEnvironment();
+    if (!bus.empty()) notifyDesktop(*text, bus);
   }
   return end.status;
 }
