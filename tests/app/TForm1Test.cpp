@@ -322,3 +322,19 @@ INSTANTIATE_TEST_SUITE_P(Form, FormCutShortRun, ::testing::Bool(),
                          [](const testing::TestParamInfo<bool>& p) {
                            return std::string(p.param ? "Unattended" : "Interactive");
                          });
+
+TEST_F(FormTest, ClosingJustAfterARunEndedStillTakesItsResultAndLog) {
+  tree.write("Resguarda.ini", "[CONFIGURACION]\nDIR_DESTINO=" + tree.path("dest") +
+                                  "\n[TAREAS]\n0=1 " + kMail + "\n");
+  std::atomic<bool> done{false};
+  auto form = makeForm(StartupOptions::fromArguments({"x"}), [&](RunContext&) { done = true; });
+  form->startUnattended();
+  // The worker ends, and its end waits in the event queue, unseen, when the close comes.
+  while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  form->close();
+  ASSERT_TRUE(form->lastResult().has_value());
+  EXPECT_EQ(form->lastResult()->outcome, RunOutcome::Finished);
+  EXPECT_EQ(TempTree::read(logFolder + "/ultima-copia.log"),
+            "Finalizado. Actualizados: 0 Copiados: 0 Revisados: 0\n");
+}
