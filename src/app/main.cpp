@@ -1,5 +1,9 @@
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QFile>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -25,10 +29,24 @@ void quietMessages(QtMsgType type, const QMessageLogContext&, const QString& mes
     std::fprintf(stderr, "resguarda: %s\n", message.toLocal8Bit().constData());
 }
 
+// A program started with a standard stream closed would hand its number to the next file it
+// opens (the signal pipe, a copy), and what it prints would land there.
+void openMissingStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int null = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (null >= 0 && null != fd) {
+      ::dup2(null, fd);
+      ::close(null);
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  // First of all: a stop asked for at any moment of start-up is a clean stop too.
+  openMissingStandardStreams();
+  // Then at once: a stop asked for at any moment of start-up is a clean stop too.
   catchStopSignals();
   // A reader of standard error that has gone away must not end a backup half-way.
   ::signal(SIGPIPE, SIG_IGN);

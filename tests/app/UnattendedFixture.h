@@ -80,6 +80,7 @@ class UnattendedProgram : public ::testing::Test {
       ::dup2(in, 0);
       ::dup2(o, 1);
       ::dup2(e, 2);
+      for (const int stream : closedStreams) ::close(stream);
       ::chdir(tree.root().c_str());
       std::string path = program();
       std::vector<char*> argv{path.data()};
@@ -114,4 +115,6 @@ class UnattendedProgram : public ::testing::Test {
   }
 
   TempTree tree;
+  // Standard streams the program starts without, as some launchers leave it.
+  std::vector<int> closedStreams;
 };

@@ -244,3 +244,38 @@ INSTANTIATE_TEST_SUITE_P(UnattendedProgram, UnattendedSignal,
                          [](const testing::TestParamInfo<int>& p) {
                            return std::to_string(p.param) + "ms";
                          });
+
+namespace {
+
+class UnattendedClosedStreams : public UnattendedProgram,
+                                public ::testing::WithParamInterface<std::vector<int>> {};
+
+}  // namespace
+
+TEST_P(UnattendedClosedStreams, NothingElseGetsTheLinesOfAStreamThatIsMissing) {
+  tree.write("docs/a.txt", "new", time(nullptr) + 3600);
+  tree.write("docs/b.txt", "b", kOld);
+  const std::string locked = tree.write("copias/docs/a.txt", "old", kOld);
+  ::chmod(locked.c_str(), 0444);
+  writeSettings(tree.path("copias"), {tree.path("docs")});
+  const std::string settings = TempTree::read(iniPath());
+  closedStreams = GetParam();
+  const Outcome outcome = run({"-hide"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(TempTree::read(tree.path("copias/docs/b.txt")), "b");
+  EXPECT_EQ(TempTree::read(locked), "old");
+  const std::string log = TempTree::read(stateFolder() + "/ultima-copia.log");
+  EXPECT_EQ(linesOf(log).size(), 4u) << log;
+  EXPECT_EQ(failureLines(log).size(), 1u) << log;
+  EXPECT_EQ(linesOf(log).back(), "Finalizado. Actualizados: 0 Copiados: 1 Revisados: 2");
+  EXPECT_EQ(TempTree::read(iniPath()).find("ERROR"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(UnattendedProgram, UnattendedClosedStreams,
+                         ::testing::Values(std::vector<int>{2}, std::vector<int>{1, 2},
+                                           std::vector<int>{0, 1, 2}),
+                         [](const testing::TestParamInfo<std::vector<int>>& p) {
+                           std::string name = "Closed";
+                           for (const int stream : p.param) name += std::to_string(stream);
+                           return name;
+                         });
