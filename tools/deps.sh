@@ -4,7 +4,7 @@
 set -euo pipefail
 
 RESGUARDA_PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-  clang-format rsync)
+  clang-format rsync dbus)
 
 install_missing_packages() {
   local missing=()

@@ -1,8 +1,10 @@
 #include "app/SignalBridge.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 
 namespace {
@@ -10,16 +12,41 @@ namespace {
 int signalPipe[2] = {-1, -1};
 
 void onSignal(int) {
+  const int savedErrno = errno;
   const char byte = 1;
   // Only async-signal-safe work here: wake the event loop.
   [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &byte, 1);
+  errno = savedErrno;
+}
+
+bool signalWaiting() {
+  pollfd waiting{signalPipe[0], POLLIN, 0};
+  return ::poll(&waiting, 1, 0) > 0 && (waiting.revents & POLLIN);
 }
 
 }  // namespace
 
+void catchStopSignals() {
+  if (signalPipe[0] >= 0) return;
+  if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  struct sigaction action {};
+  action.sa_handler = onSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+  sigset_t stops;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGTERM);
+  ::sigprocmask(SIG_UNBLOCK, &stops, nullptr);
+}
+
 SignalBridge::SignalBridge(std::function<void()> callback, QObject* parent)
     : QObject(parent), onSignal_(std::move(callback)) {
-  if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  catchStopSignals();
+  if (signalPipe[0] < 0) return;
+  received_ = signalWaiting();
   notifier_ = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
   connect(notifier_, &QSocketNotifier::activated, this, [this] {
     char buffer[16];
@@ -28,15 +55,4 @@ SignalBridge::SignalBridge(std::function<void()> callback, QObject* parent)
     received_ = true;
     if (onSignal_) onSignal_();
   });
-  struct sigaction action {};
-  action.sa_handler = onSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
-}
-
-SignalBridge::~SignalBridge() {
-  ::signal(SIGINT, SIG_DFL);
-  ::signal(SIGTERM, SIG_DFL);
 }

@@ -21,10 +21,12 @@
 #include <QVBoxLayout>
 
 #include "app/CopyAnimation.h"
+#include "app/UnattendedEnd.h"
 #include "backup/DestinationFolder.h"
 #include "backup/Progress.h"
 #include "backup/RunTexts.h"
 #include "dialogs/Prompts.h"
+#include "platform/Errors.h"
 
 namespace {
 
@@ -38,6 +40,33 @@ QString fromBytes(const std::string& text) {
 
 QString fromUtf8(const char* text) {
   return QString::fromUtf8(text);
+}
+
+// Ends a run that something escaping it cut short as a run with one failure: the error is
+// logged and the window is left as after a finished run (or a stopped one, if it was being
+// stopped), so that the end of a run always arrives.
+RunResult endCutShortRun(TEstad& estado, RunObserver& observer, RunControl& control,
+                         const std::exception_ptr& error) {
+  std::string line;
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    line = errorLogLine("Resguarda", e);
+  } catch (...) {
+    line = "ERROR - Resguarda: error desconocido";
+  }
+  const bool stopped = !control.go;
+  control.go = false;
+  observer.logLine(line);
+  const char* status = stopped ? kDetenido : kFinalizado;
+  estado.setTextoEstado(status);
+  observer.currentItem(status);
+  if (!stopped) observer.copyButtonRaised();
+  observer.timer(!stopped);
+  observer.animation(false);
+  observer.gaugeReset();
+  observer.progress();
+  return {stopped ? RunOutcome::Stopped : RunOutcome::Finished, 1};
 }
 
 }  // namespace
@@ -335,19 +364,33 @@ void TForm1::CopiarBtClick() {
     return;
   }
   // One run at a time: a run that is still stopping finishes first.
-  if (Sincronizador.running()) {
+  if (runInProgress()) {
     CopiarBt->setChecked(false);
     return;
   }
   stoppedByClose_ = false;
   control_.abandon = false;
   control_.go = true;
+  runProblem_.clear();
   const RunSnapshot snapshot = takeSnapshot();
-  Sincronizador.start([this, snapshot] {
-    workerResult_ = Resguarda(snapshot, Estado, display_, control_, deps_.mailTask);
-    QMetaObject::invokeMethod(
-        this, [this] { onRunEnded(); }, Qt::QueuedConnection);
-  });
+  runLog_.reset();
+  if (options_.CerrarAlTerminar) runLog_ = std::make_unique<RunLog>(display_, deps_.runLogFolder);
+  RunObserver* observer = runLog_ ? static_cast<RunObserver*>(runLog_.get()) : &display_;
+  runPending_ = true;
+  Sincronizador.start(
+      [this, snapshot, observer] {
+        // Should even the ending below fail, the run still counts as one that failed.
+        workerResult_ = {RunOutcome::Finished, 1};
+        try {
+          workerResult_ = Resguarda(snapshot, Estado, *observer, control_, deps_.mailTask);
+        } catch (...) {
+          workerResult_ = endCutShortRun(Estado, *observer, control_, std::current_exception());
+        }
+      },
+      [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { onRunEnded(); }, Qt::QueuedConnection);
+      });
 }
 
 void TForm1::RealizarCopiaSeguridad1Click() {
@@ -360,17 +403,39 @@ void TForm1::startUnattended() {
   CopiarBtClick();
 }
 
-void TForm1::onRunEnded() {
-  if (closing_) return;
+// Joins the worker and takes what its run left: its result, its last reports and its log.
+void TForm1::collectRun() {
+  if (!runPending_) return;
   Sincronizador.join();
+  runPending_ = false;
   flushRunDisplay();
-  const RunResult result = workerResult_;
-  lastResult_ = result;
+  lastResult_ = workerResult_;
+  // Whatever the run reported, it is over: the window is idle again.
+  CopiarBt->setChecked(false);
+  Animate1->setActive(false);
+  if (options_.CerrarAlTerminar) {
+    if (lastResult_->outcome == RunOutcome::NoDestination)
+      runProblem_ = "No hay carpeta de destino: elija una con la ventana de Resguarda";
+    else if (lastResult_->outcome == RunOutcome::DestinationNotCreatable)
+      runProblem_ = "No se puede crear la carpeta de destino " + DirDestino;
+  }
+  if (runLog_) {
+    if (!runProblem_.empty()) runLog_->note("ERROR - " + runProblem_);
+    runLog_->finish(unattendedEnd(lastResult_, Estado, false, false).summary);
+    runLog_.reset();
+  }
+}
+
+void TForm1::onRunEnded() {
+  if (!runPending_) return;  // the close has taken the run already
+  collectRun();
+  if (closing_) return;
+  const RunResult result = *lastResult_;
   const bool silent = deps_.headless || options_.Oculto;
   switch (result.outcome) {
     case RunOutcome::NoDestination:
       if (options_.CerrarAlTerminar && silent) {
-        deps_.prompts->error("No hay carpeta de destino: elija una con la ventana de Resguarda");
+        deps_.prompts->error(runProblem_);
         close();
       } else {
         guarded([this] { GuardarCopiadeSeguridaden1Click(); });
@@ -378,7 +443,7 @@ void TForm1::onRunEnded() {
       break;
     case RunOutcome::DestinationNotCreatable:
       if (options_.CerrarAlTerminar) {
-        deps_.prompts->error("No se puede crear la carpeta de destino " + DirDestino);
+        deps_.prompts->error(runProblem_);
         close();
       }
       break;
@@ -473,9 +538,9 @@ void TForm1::closeEvent(QCloseEvent* event) {
     // Closing stops the run: the copy in flight is given up at its next buffer.
     control_.abandon = true;
     stoppedByClose_ = true;
-    Sincronizador.join();
-    lastResult_ = workerResult_;
   }
+  // Also a run that has just ended: its result must not wait for an event that never comes.
+  collectRun();
   closing_ = true;
   flushRunDisplay();
   Timer1->stop();

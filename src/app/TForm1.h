@@ -3,11 +3,13 @@
 #include <QMainWindow>
 #include <QTimer>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/RunDisplay.h"
+#include "app/RunLog.h"
 #include "app/StartupOptions.h"
 #include "app/WidgetCheckList.h"
 #include "backup/BackupRun.h"
@@ -33,6 +35,8 @@ struct FormDependencies {
   Prompts* prompts = nullptr;
   // No display: an unattended run reports to standard error instead of opening dialogs.
   bool headless = false;
+  // Where an unattended run keeps its log ("" when nowhere is known).
+  std::string runLogFolder;
 };
 
 // The main window. It wires the widgets to the task list, the run and the worker; the logic
@@ -63,11 +67,14 @@ class TForm1 : public QMainWindow {
   const std::vector<std::string>& rutasTareas() const { return RutasTareas; }
   const std::string& dirDestino() const { return DirDestino; }
   const TEstad& estado() const { return Estado; }
-  bool runInProgress() const { return Sincronizador.running(); }
+  // A run is going on, or has ended without the window having taken its result yet.
+  bool runInProgress() const { return runPending_ || Sincronizador.running(); }
   // The outcome of the last run that ended, if any.
   const std::optional<RunResult>& lastResult() const { return lastResult_; }
   bool stoppedByClose() const { return stoppedByClose_; }
   bool settingsUnwritable() const { return settingsUnwritable_; }
+  // Why the last unattended run could not run at all; "" when it ran.
+  const std::string& runProblem() const { return runProblem_; }
   // Applies what the worker reported so far (the window does this on its own every 50 ms).
   void flushRunDisplay();
 
@@ -83,6 +90,7 @@ class TForm1 : public QMainWindow {
   void buildMenu();
   void FormCreate();
   void onRunEnded();
+  void collectRun();
   void setStatus(const std::string& text);
   void showProgress();
   void applyLoadedSettings(const LoadedSettings& loaded);
@@ -115,5 +123,8 @@ class TForm1 : public QMainWindow {
   bool stoppedByClose_ = false;
   bool settingsUnwritable_ = false;
   bool closing_ = false;
-  RunResult workerResult_;  // written by the worker; read after it has been joined
+  bool runPending_ = false;  // started and not yet collected
+  std::string runProblem_;
+  std::unique_ptr<RunLog> runLog_;  // unattended runs only; used by the worker while it runs
+  RunResult workerResult_;          // written by the worker; read after it has been joined
 };

@@ -2,6 +2,12 @@
 
 #include "backup/TEstad.h"
 
+std::string runSummary(const TEstad& estado) {
+  return estado.TextoEstado() + " Actualizados: " + std::to_string(estado.Actualizados) +
+         " Copiados: " + std::to_string(estado.Copiados) +
+         " Revisados: " + std::to_string(estado.Revisados);
+}
+
 UnattendedEnd unattendedEnd(const std::optional<RunResult>& lastResult, const TEstad& estado,
                             bool settingsUnwritable, bool signalled) {
   UnattendedEnd end;
@@ -25,8 +31,6 @@ UnattendedEnd unattendedEnd(const std::optional<RunResult>& lastResult, const TE
   }
   if (settingsUnwritable && end.status < 2) end.status = 2;
   if (signalled) end.status = 3;
-  end.summary = estado.TextoEstado() + " Actualizados: " + std::to_string(estado.Actualizados) +
-                " Copiados: " + std::to_string(estado.Copiados) +
-                " Revisados: " + std::to_string(estado.Revisados);
+  end.summary = runSummary(estado);
   return end;
 }

@@ -13,5 +13,8 @@ struct UnattendedEnd {
   std::optional<std::string> summary;  // "<status> Actualizados: N Copiados: N Revisados: N"
 };
 
+// "<status> Actualizados: N Copiados: N Revisados: N", the last line of an unattended run.
+std::string runSummary(const TEstad& estado);
+
 UnattendedEnd unattendedEnd(const std::optional<RunResult>& lastResult, const TEstad& estado,
                             bool settingsUnwritable, bool signalled);

@@ -1,11 +1,18 @@
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QFile>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/DesktopNotification.h"
+#include "app/RunLog.h"
 #include "app/SignalBridge.h"
 #include "app/StartupOptions.h"
 #include "app/TForm1.h"
@@ -22,9 +29,27 @@ void quietMessages(QtMsgType type, const QMessageLogContext&, const QString& mes
     std::fprintf(stderr, "resguarda: %s\n", message.toLocal8Bit().constData());
 }
 
+// A program started with a standard stream closed would hand its number to the next file it
+// opens (the signal pipe, a copy), and what it prints would land there.
+void openMissingStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int null = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (null >= 0 && null != fd) {
+      ::dup2(null, fd);
+      ::close(null);
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  openMissingStandardStreams();
+  // Then at once: a stop asked for at any moment of start-up is a clean stop too.
+  catchStopSignals();
+  // A reader of standard error that has gone away must not end a backup half-way.
+  ::signal(SIGPIPE, SIG_IGN);
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   const StartupOptions options = StartupOptions::fromArguments(arguments);
 
@@ -57,6 +82,7 @@ int main(int argc, char** argv) {
   dependencies.mailTask = mailExportTask();
   dependencies.prompts = prompts.get();
   dependencies.headless = headless;
+  dependencies.runLogFolder = runLogFolderFromEnvironment();
 
   TForm1 form(options, std::move(dependencies));
   if (auto* messages = dynamic_cast<MessagePrompts*>(prompts.get())) messages->setParent(&form);
@@ -66,7 +92,8 @@ int main(int argc, char** argv) {
 
   if (options.CerrarAlTerminar) {
     if (!options.Oculto) form.showMinimized();
-    form.startUnattended();
+    // Stopped before it began: no run is started only to be stopped again.
+    if (!signals.received()) form.startUnattended();
   } else {
     form.show();
   }
@@ -78,6 +105,11 @@ int main(int argc, char** argv) {
   if (end.summary) {
     std::printf("%s\n", end.summary->c_str());
     std::fflush(stdout);
+  }
+  // Last of all: the settings and the summary are in place whatever the desktop does.
+  if (const auto text = runNotification(form.lastResult(), form.estado(), form.runProblem())) {
+    const std::string bus = sessionBusAddressFromEnvironment();
+    if (!bus.empty()) notifyDesktop(*text, bus);
   }
   return end.status;
 }

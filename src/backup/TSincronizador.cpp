@@ -6,17 +6,22 @@ TSincronizador::~TSincronizador() {
   join();
 }
 
-bool TSincronizador::start(std::function<void()> body) {
+bool TSincronizador::start(std::function<void()> body, std::function<void()> ended) {
   if (running_) return false;
   join();  // the previous worker has ended; collect its thread
   running_ = true;
-  thread_ = std::thread([this, body = std::move(body)] {
+  thread_ = std::thread([this, body = std::move(body), ended = std::move(ended)] {
     lowerCurrentThreadPriority();
     try {
       body();
     } catch (...) {
     }
     running_ = false;
+    if (!ended) return;
+    try {
+      ended();
+    } catch (...) {
+    }
   });
   return true;
 }

@@ -15,8 +15,10 @@ class TSincronizador {
   TSincronizador& operator=(const TSincronizador&) = delete;
 
   // Starts body on a new thread; false (and nothing started) while an earlier body is still
-  // running. An error escaping the body is caught and kept silently.
-  bool start(std::function<void()> body);
+  // running. An error escaping the body is caught there. `ended` is then called on the
+  // worker, after running() has turned false, however the body ended: whoever waits for the
+  // end of a run is always told.
+  bool start(std::function<void()> body, std::function<void()> ended = {});
   bool running() const { return running_.load(); }
   // Waits for the body in progress, if any.
   void join();

@@ -40,6 +40,7 @@ class FormTest : public ::testing::Test {
     deps.systemFolders = firstRunRows;
     deps.mailTask = std::move(mail);
     deps.prompts = &prompts;
+    deps.runLogFolder = logFolder;
     return std::make_unique<TForm1>(options, std::move(deps));
   }
 
@@ -67,6 +68,7 @@ class FormTest : public ::testing::Test {
 
   TempTree tree;
   std::string ini = tree.path("Resguarda.ini");
+  std::string logFolder = tree.path("state/resguarda");
   FakePrompts prompts;
 };
 
@@ -263,4 +265,76 @@ TEST_F(FormTest, PathsThatAreNotUtf8SurviveALoadAndASave) {
   auto form = makeForm();
   ASSERT_TRUE(form->FormCloseQuery());
   EXPECT_EQ(TempTree::read(ini), content);
+}
+
+namespace {
+
+// Interactive (false) or unattended (true).
+class FormCutShortRun : public FormTest, public ::testing::WithParamInterface<bool> {};
+
+}  // namespace
+
+TEST_P(FormCutShortRun, ARunThatSomethingEscapesStillEndsWithOneFailure) {
+  const bool unattended = GetParam();
+  tree.write("src/a.txt", "a", kOld);
+  tree.write("Resguarda.ini", "[CONFIGURACION]\nDIR_DESTINO=" + tree.path("dest") +
+                                  "\n[TAREAS]\n0=1 " + kMail + "\n1=1 " + tree.path("src") + "\n");
+  int mailRuns = 0;
+  // Not a std::exception: the run itself lets it through.
+  auto form = makeForm(StartupOptions::fromArguments(unattended ? std::vector<std::string>{"x"}
+                                                                : std::vector<std::string>{}),
+                       [&](RunContext&) {
+                         if (++mailRuns == 1) throw 42;
+                       });
+  QSignalSpy closed(form.get(), &TForm1::closed);
+  if (unattended)
+    form->startUnattended();
+  else
+    child<QToolButton>(*form, "CopiarBt")->click();
+  ASSERT_TRUE(waitForRunEnd(*form));
+  form->flushRunDisplay();
+  EXPECT_EQ(form->lastResult()->outcome, RunOutcome::Finished);
+  EXPECT_EQ(form->lastResult()->failures, 1);
+  EXPECT_FALSE(child<QToolButton>(*form, "CopiarBt")->isChecked());
+  EXPECT_EQ(text(*form, "Label1"), "Finalizado.");
+  const std::string log = child<QPlainTextEdit>(*form, "RichEdit1")->toPlainText().toStdString();
+  EXPECT_NE(log.find("ERROR - Resguarda: error desconocido"), std::string::npos) << log;
+
+  if (unattended) {
+    ASSERT_TRUE(waitFor([&] { return closed.count() > 0; }));
+    EXPECT_EQ(TempTree::read(logFolder + "/ultima-copia.log"),
+              "ERROR - Resguarda: error desconocido\nFinalizado. Actualizados: 0 Copiados: 0 "
+              "Revisados: 0\n");
+    return;
+  }
+  // The window is idle as after a finished run, and the next run works.
+  EXPECT_TRUE(form->findChild<QTimer*>("Timer1")->isActive());
+  EXPECT_EQ(closed.count(), 0);
+  child<QToolButton>(*form, "CopiarBt")->click();
+  ASSERT_TRUE(waitFor([&] { return mailRuns == 2 && !form->runInProgress(); }));
+  EXPECT_EQ(form->lastResult()->failures, 0);
+  EXPECT_EQ(TempTree::files(tree.path("dest")), std::vector<std::string>{"src/a.txt"});
+  // An interactive run keeps no log file.
+  EXPECT_FALSE(TempTree::exists(tree.path("state")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Form, FormCutShortRun, ::testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& p) {
+                           return std::string(p.param ? "Unattended" : "Interactive");
+                         });
+
+TEST_F(FormTest, ClosingJustAfterARunEndedStillTakesItsResultAndLog) {
+  tree.write("Resguarda.ini", "[CONFIGURACION]\nDIR_DESTINO=" + tree.path("dest") +
+                                  "\n[TAREAS]\n0=1 " + kMail + "\n");
+  std::atomic<bool> done{false};
+  auto form = makeForm(StartupOptions::fromArguments({"x"}), [&](RunContext&) { done = true; });
+  form->startUnattended();
+  // The worker ends, and its end waits in the event queue, unseen, when the close comes.
+  while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  form->close();
+  ASSERT_TRUE(form->lastResult().has_value());
+  EXPECT_EQ(form->lastResult()->outcome, RunOutcome::Finished);
+  EXPECT_EQ(TempTree::read(logFolder + "/ultima-copia.log"),
+            "Finalizado. Actualizados: 0 Copiados: 0 Revisados: 0\n");
 }

@@ -1,7 +1,8 @@
 #pragma once
 
 // Runs the real program the way cron would: copied into a temporary folder with its own
-// settings file, no display, no standard input.
+// settings file, no display, no standard input, no session bus, and its state folder (where
+// the run log goes) inside the temporary folder.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -9,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -39,7 +41,9 @@ class UnattendedProgram : public ::testing::Test {
     tree.write("app/Resguarda.ini", text);
   }
 
-  // Runs the program; `whileRunning` is called with its pid once it has started.
+  std::string stateFolder() const { return tree.path("state/resguarda"); }
+
+  // Runs the program; `whileRunning` is called with its pid once it has been executed.
   Outcome run(const std::vector<std::string>& args,
               const std::function<void(pid_t)>& whileRunning = {}) {
     return run(args, {}, whileRunning);
@@ -48,11 +52,27 @@ class UnattendedProgram : public ::testing::Test {
               const std::vector<std::pair<std::string, std::string>>& environment,
               const std::function<void(pid_t)>& whileRunning = {}) {
     const std::string out = tree.path("stdout"), err = tree.path("stderr");
+    const std::string state = tree.path("state"), runtime = tree.mkdir("run");
+    ::chmod(runtime.c_str(), 0700);
+    // Closes on a successful exec: its end tells the parent that the program is running.
+    int execPipe[2];
+    if (::pipe2(execPipe, O_CLOEXEC) != 0) ADD_FAILURE() << "pipe";
     const pid_t child = ::fork();
     if (child == 0) {
+      ::close(execPipe[0]);
+      // As a careful launcher does: the stop signals wait, blocked, until the program takes
+      // them over, so a signal sent right after the exec is not lost to the dynamic loader.
+      sigset_t stops;
+      sigemptyset(&stops);
+      sigaddset(&stops, SIGINT);
+      sigaddset(&stops, SIGTERM);
+      ::sigprocmask(SIG_BLOCK, &stops, nullptr);
       ::unsetenv("DISPLAY");
       ::unsetenv("WAYLAND_DISPLAY");
       ::unsetenv("QT_QPA_PLATFORM");
+      ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+      ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+      ::setenv("XDG_STATE_HOME", state.c_str(), 1);
       for (const auto& [name, value] : environment) ::setenv(name.c_str(), value.c_str(), 1);
       const int in = ::open("/dev/null", O_RDONLY);
       const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -60,6 +80,7 @@ class UnattendedProgram : public ::testing::Test {
       ::dup2(in, 0);
       ::dup2(o, 1);
       ::dup2(e, 2);
+      for (const int stream : closedStreams) ::close(stream);
       ::chdir(tree.root().c_str());
       std::string path = program();
       std::vector<char*> argv{path.data()};
@@ -69,6 +90,11 @@ class UnattendedProgram : public ::testing::Test {
       ::execv(argv[0], argv.data());
       ::_exit(127);
     }
+    ::close(execPipe[1]);
+    char ignored;
+    while (::read(execPipe[0], &ignored, 1) < 0 && errno == EINTR) {
+    }
+    ::close(execPipe[0]);
     if (whileRunning) whileRunning(child);
     Outcome outcome;
     int status = 0;
@@ -89,4 +115,6 @@ class UnattendedProgram : public ::testing::Test {
   }
 
   TempTree tree;
+  // Standard streams the program starts without, as some launchers leave it.
+  std::vector<int> closedStreams;
 };

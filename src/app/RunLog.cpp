@@ -1,0 +1,211 @@
+#include "app/RunLog.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/Errors.h"
+#include "platform/ReplaceFile.h"
+
+namespace {
+
+std::string withoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+std::string environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+// Creates the missing folders down to `folder`, each readable by its owner only (the log
+// names the user's files). Returns 0 or an errno.
+int makePrivateFolders(const std::string& folder) {
+  for (size_t end = 1; end <= folder.size(); ++end) {
+    if (end != folder.size() && folder[end] != '/') continue;
+    const std::string part = folder.substr(0, end);
+    if (::mkdir(part.c_str(), 0700) == 0)
+      ::chmod(part.c_str(), 0700);
+    else if (errno != EEXIST)
+      return errno;
+  }
+  // The folder itself must be ours and no link: a program run as root with another user's
+  // HOME must not be led to write where that user chooses.
+  struct stat st {};
+  if (::lstat(folder.c_str(), &st) != 0) return errno;
+  if (S_ISLNK(st.st_mode)) return ELOOP;
+  if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+  if (st.st_uid != ::geteuid()) return EPERM;
+  return 0;
+}
+
+void writeAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // nowhere left to tell it
+    done += static_cast<size_t>(n);
+  }
+}
+
+std::string reasonOf(const std::exception& error) {
+  const auto* own = dynamic_cast<const ResguardaError*>(&error);
+  return own && !own->reason().empty() ? own->reason() : error.what();
+}
+
+// Keeps the log in place as the previous one. A hard link first, so that there is always an
+// ultima-copia.log to read; only a regular file is kept.
+void keepPrevious(const std::string& folder, const std::string& log, const std::string& previous) {
+  struct stat st {};
+  if (::lstat(log.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string link =
+        folder + "/.rgtmp-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+    if (::link(log.c_str(), link.c_str()) == 0) {
+      if (::rename(link.c_str(), previous.c_str()) != 0) ::unlink(link.c_str());
+      return;
+    }
+    if (errno != EEXIST) break;
+  }
+  // A file system without hard links: the log is missing for the instant before the new one.
+  ::rename(log.c_str(), previous.c_str());
+}
+
+}  // namespace
+
+std::string runLogFolder(const std::string& home, const std::string& xdgStateHome) {
+  if (!xdgStateHome.empty() && xdgStateHome.front() == '/')
+    return withoutTrailingSlashes(xdgStateHome) + "/resguarda";
+  if (home.empty() || home.front() != '/') return {};
+  const std::string base = withoutTrailingSlashes(home);
+  return (base == "/" ? "" : base) + "/.local/state/resguarda";
+}
+
+std::string runLogFolderFromEnvironment() {
+  return runLogFolder(environment("HOME"), environment("XDG_STATE_HOME"));
+}
+
+std::string printableLine(const std::string& line) {
+  std::string out;
+  out.reserve(line.size());
+  for (const char c : line) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && byte != '\t') || byte == 0x7f) {
+      char escaped[5];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+RunLog::RunLog(RunObserver& display, const std::string& folder, int errorFd)
+    : display_(display), errorFd_(errorFd), folder_(withoutTrailingSlashes(folder)) {
+  if (folder_.empty()) {
+    problem(
+        "no se guarda el registro de la copia: no se conoce la carpeta de estado "
+        "(ni XDG_STATE_HOME ni HOME)");
+    return;
+  }
+  const std::string path = folder_ + "/" + kFileName;
+  if (const int err = makePrivateFolders(folder_)) {
+    problem("no se puede escribir el registro de la copia " + path + ": " + systemReason(err));
+    return;
+  }
+  try {
+    file_ = std::make_unique<ReplaceFile>(path, 0600);
+  } catch (const std::exception& error) {
+    problem("no se puede escribir el registro de la copia " + path + ": " + reasonOf(error));
+  }
+}
+
+RunLog::~RunLog() = default;
+
+void RunLog::logCleared() {
+  // The file holds this run only from its start; nothing earlier to clear.
+  display_.logCleared();
+}
+
+void RunLog::logLine(const std::string& line) {
+  // Before the display, which may drop lines when they come faster than it shows them.
+  try {
+    if (line.starts_with("ERROR - ") || line.starts_with("AVISO - ")) toErrors(line);
+    toFile(line);
+  } catch (...) {
+    // Out of memory for one line: the run goes on.
+  }
+  display_.logLine(line);
+}
+
+void RunLog::currentItem(const std::string& text) {
+  display_.currentItem(text);
+}
+void RunLog::countersChanged() {
+  display_.countersChanged();
+}
+void RunLog::progress() {
+  display_.progress();
+}
+void RunLog::gaugeStep() {
+  display_.gaugeStep();
+}
+void RunLog::gaugeReset() {
+  display_.gaugeReset();
+}
+void RunLog::animation(bool running) {
+  display_.animation(running);
+}
+void RunLog::timer(bool enabled) {
+  display_.timer(enabled);
+}
+void RunLog::copyButtonRaised() {
+  display_.copyButtonRaised();
+}
+
+void RunLog::note(const std::string& line) {
+  toFile(line);
+}
+
+void RunLog::finish(const std::optional<std::string>& summary) {
+  if (summary) toFile(*summary);
+  if (!file_) return;
+  try {
+    keepPrevious(folder_, file_->target(), folder_ + "/" + kPreviousFileName);
+    file_->commit();
+  } catch (const std::exception& error) {
+    problem("no se puede escribir el registro de la copia " + file_->target() + ": " +
+            reasonOf(error));
+  }
+  file_.reset();
+}
+
+void RunLog::toFile(const std::string& line) {
+  if (!file_) return;
+  try {
+    file_->write(printableLine(line) + "\n");
+  } catch (const std::exception& error) {
+    // A log cut short would pass for the whole one: the previous log stays instead.
+    problem("no se puede escribir el registro de la copia " + file_->target() + ": " +
+            reasonOf(error));
+    file_.reset();
+  } catch (...) {
+    file_.reset();
+  }
+}
+
+void RunLog::toErrors(const std::string& line) {
+  writeAll(errorFd_, printableLine(line) + "\n");
+}
+
+void RunLog::problem(const std::string& text) {
+  if (problemTold_) return;
+  problemTold_ = true;
+  writeAll(errorFd_, "resguarda: " + text + "\n");
+}
