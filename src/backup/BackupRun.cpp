@@ -30,7 +30,7 @@ void runMailTask(const MailTask& mailTask, const std::string& taskText, RunConte
     // A failing mail task ends that task alone; the run goes on with the next one.
     run.fail(taskText, error);
   } catch (...) {
-    run.fail(taskText, ResguardaError("Cannot open file " + taskText));
+    run.fail(taskText, unknownError(taskText));
   }
 }
 
@@ -145,7 +145,7 @@ RunResult Resguarda(const RunSnapshot& snapshot, TEstad& estado, RunObserver& ob
       // Whatever goes wrong, the run still ends and says so.
       run.fail(run.dirDestino, error);
     } catch (...) {
-      run.fail(run.dirDestino, ResguardaError("Cannot copy to " + run.dirDestino));
+      run.fail(run.dirDestino, unknownError(run.dirDestino));
     }
     if (!control.abandon && estado.Copiados + estado.Actualizados > 0) flushDestination(run);
   }

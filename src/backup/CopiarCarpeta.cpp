@@ -203,7 +203,7 @@ class MirrorWalk {
       run_.fail(withoutSlash(src_), error);
     } catch (...) {
       trimTo(depth);
-      run_.fail(withoutSlash(src_), ResguardaError("Cannot open file " + src_));
+      run_.fail(withoutSlash(src_), unknownError(withoutSlash(src_)));
     }
   }
 
@@ -317,7 +317,7 @@ class MirrorWalk {
       } catch (const std::exception& e) {
         run_.fail(src_ + name, e);
       } catch (...) {
-        run_.fail(src_ + name, ResguardaError("Cannot copy " + src_ + name));
+        run_.fail(src_ + name, unknownError(src_ + name));
       }
     }
     countExamined();
@@ -517,6 +517,6 @@ void CopiarCarpeta(const std::string& folder, const MirrorTask& task, RunContext
   } catch (const std::exception& error) {
     run.fail(task.taskRoot, error);
   } catch (...) {
-    run.fail(task.taskRoot, ResguardaError("Cannot open file " + task.taskRoot));
+    run.fail(task.taskRoot, unknownError(task.taskRoot));
   }
 }

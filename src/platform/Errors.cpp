@@ -23,6 +23,10 @@ ResguardaError invalidDataType(const std::string& valueName) {
   return ResguardaError("Invalid data type for '" + valueName + "'");
 }
 
+ResguardaError unknownError(const std::string& path) {
+  return ResguardaError("error desconocido", path, "error desconocido");
+}
+
 std::string errorLogLine(const std::string& fallbackPath, const std::exception& error) {
   const auto* own = dynamic_cast<const ResguardaError*>(&error);
   const std::string& path = own && !own->path().empty() ? own->path() : fallbackPath;

@@ -25,6 +25,8 @@ std::string systemReason(int err);
 ResguardaError cannotOpenFile(const std::string& path, int err);
 ResguardaError unableToWrite(const std::string& path, int err);
 ResguardaError invalidDataType(const std::string& valueName);
+// Something was thrown that carries no message at all.
+ResguardaError unknownError(const std::string& path);
 
 // The path and reason of any exception, for the "ERROR - <path>: <reason>" log line.
 std::string errorLogLine(const std::string& fallbackPath, const std::exception& error);

@@ -140,8 +140,10 @@ TEST_F(UnattendedProgram, EveryRunLeavesItsWholeLogAndKeepsThePreviousOne) {
   EXPECT_EQ(second.err, "");
   EXPECT_EQ(TempTree::read(stateFolder() + "/ultima-copia.1.log"), firstLog);
   EXPECT_EQ(linesOf(TempTree::read(log)).back() + "\n", second.out);
-  EXPECT_EQ(TempTree::list(stateFolder()),
-            (std::vector<std::string>{"ultima-copia.1.log", "ultima-copia.log"}));
+  // Nothing else of the log's is left there (the copier keeps its own folder of temporaries).
+  std::vector<std::string> left = TempTree::list(stateFolder());
+  std::erase(left, "temporales");
+  EXPECT_EQ(left, (std::vector<std::string>{"ultima-copia.1.log", "ultima-copia.log"}));
 }
 
 namespace {
