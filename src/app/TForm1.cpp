@@ -278,12 +278,17 @@ void TForm1::FormCreate() {
     applyLoadedSettings(CargarTareas(deps_.iniPath, checkList_, RutasTareas, deps_.systemFolders));
   } catch (const std::exception& error) {
     // Start-up goes on with an empty list; "-hide" is not applied then.
+    keepSettingsFile_ = true;
     deps_.prompts->error(error.what());
     return;
   }
 }
 
 void TForm1::applyLoadedSettings(const LoadedSettings& loaded) {
+  if (loaded.unreadable) {
+    keepSettingsFile_ = true;
+    deps_.prompts->error("Cannot open file " + deps_.iniPath);
+  }
   DirDestino = loaded.dirDestino;
   Gauge1->setRange(0, loaded.gaugeMaximum);
   if (loaded.fromFile) setWindowTitle(fromBytes(captionFor(DirDestino)));
@@ -468,8 +473,7 @@ void TForm1::AnyadirBtClick() {
   checkList_.append(folder);
   checkList_.setChecked(checkList_.count() - 1, true);
   RutasTareas.push_back(folder);
-  GuardarTareas(deps_.iniPath, checkList_, RutasTareas, DirDestino);
-  setWindowTitle(fromBytes(captionFor(DirDestino)));
+  saveSettings();
 }
 
 void TForm1::BorrarBtClick() {
@@ -486,8 +490,7 @@ void TForm1::BorrarBtClick() {
   if (!deps_.prompts->question(question)) return;
   RutasTareas.erase(RutasTareas.begin() + row);
   delete Memo1->takeItem(row);
-  GuardarTareas(deps_.iniPath, checkList_, RutasTareas, DirDestino);
-  setWindowTitle(fromBytes(captionFor(DirDestino)));
+  saveSettings();
 }
 
 void TForm1::ToolButton1Click() {
@@ -504,18 +507,24 @@ void TForm1::GuardarCopiadeSeguridaden1Click() {
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   if (!deps_.prompts->pickFolder(folder, "Carpeta donde Guardar la Copia de Seguridad")) return;
   DirDestino = folder;
-  GuardarTareas(deps_.iniPath, checkList_, RutasTareas, DirDestino);
-  setWindowTitle(fromBytes(captionFor(DirDestino)));
+  saveSettings();
 }
 
 void TForm1::Salir1Click() {
   close();
 }
 
+void TForm1::saveSettings() {
+  DirDestino = normalDirDestino(DirDestino);
+  setWindowTitle(fromBytes(captionFor(DirDestino)));
+  GuardarTareas(deps_.iniPath, checkList_, RutasTareas, DirDestino);
+  keepSettingsFile_ = false;
+}
+
 bool TForm1::FormCloseQuery() {
+  if (keepSettingsFile_) return true;
   try {
-    GuardarTareas(deps_.iniPath, checkList_, RutasTareas, DirDestino);
-    setWindowTitle(fromBytes(captionFor(DirDestino)));
+    saveSettings();
     return true;
   } catch (const std::exception& error) {
     deps_.prompts->error(error.what());
@@ -524,7 +533,19 @@ bool TForm1::FormCloseQuery() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  // A second close (a signal during the first one's save or its error box) has nothing left
+  // to do: the settings are saved once.
+  if (closing_) {
+    event->accept();
+    return;
+  }
+  if (closeQueryInProgress_) {
+    event->ignore();
+    return;
+  }
+  closeQueryInProgress_ = true;
   settingsUnwritable_ = !FormCloseQuery();
+  closeQueryInProgress_ = false;
   if (settingsUnwritable_) {
     // An unattended run cannot wait for someone to free the settings file.
     if (!options_.CerrarAlTerminar) {

@@ -94,6 +94,8 @@ class TForm1 : public QMainWindow {
   void setStatus(const std::string& text);
   void showProgress();
   void applyLoadedSettings(const LoadedSettings& loaded);
+  // GuardarTareas with the caption set first, as the documented order has it.
+  void saveSettings();
   void guarded(const std::function<void()>& handler);
   RunSnapshot takeSnapshot() const;
 
@@ -122,6 +124,10 @@ class TForm1 : public QMainWindow {
   std::optional<RunResult> lastResult_;
   bool stoppedByClose_ = false;
   bool settingsUnwritable_ = false;
+  // The settings could not be loaded at start-up: the file is saved again only once the user
+  // has changed the list or the destination, so that an empty list never replaces it.
+  bool keepSettingsFile_ = false;
+  bool closeQueryInProgress_ = false;
   bool closing_ = false;
   bool runPending_ = false;  // started and not yet collected
   std::string runProblem_;

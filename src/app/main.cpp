@@ -70,7 +70,8 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("Resguarda"));
 
   std::unique_ptr<Prompts> prompts;
-  if (headless)
+  // A hidden program shows no window at all, not even a message box: it tells stderr.
+  if (headless || options.Oculto)
     prompts = std::make_unique<StderrPrompts>();
   else
     prompts = std::make_unique<MessagePrompts>();

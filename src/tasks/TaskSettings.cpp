@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "platform/Errors.h"
 #include "tasks/CheckList.h"
 #include "tasks/ExtraerPalabra.h"
 #include "tasks/IniFile.h"
@@ -47,8 +48,14 @@ LoadedSettings CargarTareas(const std::string& iniPath, CheckList& memo1,
     return loaded;
   }
 
-  const IniFile ini = IniFile::load(iniPath);
   loaded.fromFile = true;
+  IniFile ini;
+  try {
+    ini = IniFile::loadForUpdate(iniPath);
+  } catch (const ResguardaError&) {
+    loaded.unreadable = true;
+    return loaded;
+  }
   loaded.dirDestino = normalDirDestino(ini.value(kConfigSection, kDestinationKey));
   // The keys are not interpreted: an entry's place in the section is its row. Rows of a
   // second, hand-made section follow those of the first, so that none is lost on saving.

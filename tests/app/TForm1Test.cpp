@@ -13,9 +13,13 @@
 #include <QToolButton>
 #include <atomic>
 #include <chrono>
+#include <stdexcept>
 #include <thread>
 
+#include <sys/stat.h>
+
 #include "FakePrompts.h"
+#include "platform/Errors.h"
 #include "support/TempTree.h"
 
 namespace {
@@ -337,4 +341,42 @@ TEST_F(FormTest, ClosingJustAfterARunEndedStillTakesItsResultAndLog) {
   EXPECT_EQ(form->lastResult()->outcome, RunOutcome::Finished);
   EXPECT_EQ(TempTree::read(logFolder + "/ultima-copia.log"),
             "Finalizado. Actualizados: 0 Copiados: 0 Revisados: 0\n");
+}
+
+TEST_F(FormTest, AFailedStartUpNeverSavesItsEmptyListOverTheFile) {
+  const std::string text = "[CONFIGURACION]\nDIR_DESTINO=/copias/\n[TAREAS]\n0=1 /a\n";
+  tree.write("Resguarda.ini", text);
+  FormDependencies deps;
+  deps.iniPath = ini;
+  deps.systemFolders = []() -> std::vector<TaskRow> {
+    throw std::runtime_error("Invalid data type for 'Store Root'");
+  };
+  deps.prompts = &prompts;
+  deps.runLogFolder = logFolder;
+  auto form = std::make_unique<TForm1>(StartupOptions{}, std::move(deps));
+  EXPECT_EQ(prompts.errors, std::vector<std::string>{"Invalid data type for 'Store Root'"});
+  EXPECT_TRUE(form->FormCloseQuery());
+  EXPECT_EQ(TempTree::read(ini), text);
+  // Once the user chooses a destination, the file holds what the user sees.
+  prompts.folders.push_back(tree.path("otra"));
+  form->GuardarCopiadeSeguridaden1Click();
+  EXPECT_NE(TempTree::read(ini).find("DIR_DESTINO=" + tree.path("otra") + "/"), std::string::npos);
+}
+
+TEST_F(FormTest, AnUnreadableSettingsFileIsReportedAndKept) {
+  tree.mkdir("Resguarda.ini");  // a folder under the file's name cannot be read
+  auto form = makeForm();
+  EXPECT_EQ(prompts.errors, std::vector<std::string>{"Cannot open file " + ini});
+  EXPECT_TRUE(form->FormCloseQuery());
+  EXPECT_TRUE(TempTree::list(ini).empty());
+}
+
+TEST_F(FormTest, TheCaptionShowsTheNewDestinationEvenWhenTheSaveFails) {
+  tree.write("Resguarda.ini", "[CONFIGURACION]\nDIR_DESTINO=/copias/\n");
+  ::chmod(ini.c_str(), 0444);
+  auto form = makeForm();
+  prompts.folders.push_back("/nueva");
+  EXPECT_THROW(form->GuardarCopiadeSeguridaden1Click(), ResguardaError);
+  EXPECT_EQ(form->windowTitle().toStdString(), "Resguarda v3.0 - /nueva/");
+  EXPECT_EQ(TempTree::read(ini), "[CONFIGURACION]\nDIR_DESTINO=/copias/\n");
 }
