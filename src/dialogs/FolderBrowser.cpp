@@ -249,7 +249,8 @@ void FolderBrowser::ensureListed(QTreeWidgetItem* item) {
   item->addChildren(children);
 }
 
-QTreeWidgetItem* FolderBrowser::revealFolder(const std::string& path) {
+QTreeWidgetItem* FolderBrowser::revealFolder(const std::string& path,
+                                             std::vector<QTreeWidgetItem*>* opened) {
   if (path.empty() || path.front() != '/') return nullptr;
   // The top item with the longest path that holds this one.
   QTreeWidgetItem* item = nullptr;
@@ -287,12 +288,18 @@ QTreeWidgetItem* FolderBrowser::revealFolder(const std::string& path) {
     }
     item = next;
   }
-  for (QTreeWidgetItem* up = item->parent(); up; up = up->parent()) up->setExpanded(true);
+  for (QTreeWidgetItem* up = item->parent(); up; up = up->parent()) {
+    if (up->isExpanded()) continue;
+    up->setExpanded(true);
+    if (opened) opened->push_back(up);
+  }
   return item;
 }
 
 void FolderBrowser::onTreeSelection() {
   if (followingText_) return;
+  // The user took over: whatever is open now stays open.
+  openedForText_.clear();
   const QList<QTreeWidgetItem*> items = tree_->selectedItems();
   selected_ = items.isEmpty() ? std::string() : itemPath(items.front());
   settingText_ = true;
@@ -305,8 +312,22 @@ void FolderBrowser::onTreeSelection() {
 void FolderBrowser::onPathChanged(const QString& text) {
   if (settingText_) return;
   selected_ = typedPath(bytesOf(text), home_);
+  std::vector<QTreeWidgetItem*> opened;
   QTreeWidgetItem* item =
-      selectionIsFolder() ? revealFolder(StripTrailingBackslash(selected_)) : nullptr;
+      selectionIsFolder() ? revealFolder(StripTrailingBackslash(selected_), &opened) : nullptr;
+  // Typing a long path passes many folders: only the way to the last one stays open.
+  if (item) {
+    for (QTreeWidgetItem* earlier : openedForText_) {
+      bool onTheWay = false;
+      for (QTreeWidgetItem* up = item->parent(); up && !onTheWay; up = up->parent())
+        onTheWay = up == earlier;
+      if (onTheWay)
+        opened.push_back(earlier);
+      else
+        earlier->setExpanded(false);
+    }
+    openedForText_ = std::move(opened);
+  }
   // The tree follows the text, but never stands in for it: a path that does not exist
   // (yet) selects nothing.
   followingText_ = true;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "dialogs/FolderTreeRoots.h"
 
@@ -42,8 +43,9 @@ class FolderBrowser : public QDialog {
   bool selectionIsFolder() const;
 
   // The tree item for an existing folder, its ancestors listed and opened; null when the path
-  // cannot be shown.
-  QTreeWidgetItem* revealFolder(const std::string& path);
+  // cannot be shown. The items it had to open are added to `opened`.
+  QTreeWidgetItem* revealFolder(const std::string& path,
+                                std::vector<QTreeWidgetItem*>* opened = nullptr);
   static std::string itemPath(const QTreeWidgetItem* item);
 
   // Replaced by tests, which cannot answer modal boxes.
@@ -87,6 +89,8 @@ class FolderBrowser : public QDialog {
   std::string home_;
   std::string selected_;
   std::string completionKey_;
+  // Opened only to follow the typed text; closed again when the text moves elsewhere.
+  std::vector<QTreeWidgetItem*> openedForText_;
   bool settingText_ = false;
   bool followingText_ = false;
   bool shown_ = false;

@@ -195,6 +195,18 @@ INSTANTIATE_TEST_SUITE_P(
                       TypingCase{"Nothing", "", "", false}),
     [](const auto& row) { return std::string(row.param.name); });
 
+TEST_F(FolderBrowserTest, OnlyTheWayToTheTypedFolderStaysOpen) {
+  pathEdit()->setText(QString::fromStdString(tree.path("media/ana")));
+  QTreeWidgetItem* fileSystem = folderTree()->topLevelItem(folderTree()->topLevelItemCount() - 1);
+  ASSERT_TRUE(fileSystem->isExpanded());
+  pathEdit()->setText(QString::fromStdString(tree.path("home/Datos/Fotos")));
+  EXPECT_FALSE(fileSystem->isExpanded());
+  EXPECT_TRUE(folderTree()->topLevelItem(0)->isExpanded());
+  // A path that is not there yet leaves the tree as it is.
+  pathEdit()->setText(QString::fromStdString(tree.path("home/Datos/Fotos/Nue")));
+  EXPECT_TRUE(folderTree()->topLevelItem(0)->isExpanded());
+}
+
 TEST_F(FolderBrowserTest, ReturnInTheCompletionListNeverAcceptsAHalfTypedPath) {
   browser->show();
   ASSERT_TRUE(browser->preselect(tree.path("home")));
