@@ -12,7 +12,8 @@
 
 std::optional<std::vector<std::string>> listSubfolders(const std::string& folder, bool withHidden,
                                                        PseudoFileSystems& pseudo) {
-  UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  // O_DIRECTORY and O_NONBLOCK: whatever stands at the path, opening it never waits.
+  UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC));
   if (!fd) return std::nullopt;
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return std::nullopt;

@@ -54,6 +54,8 @@ std::vector<FolderRoot> folderTreeRoots(const FolderRootSources& sources) {
   auto add = [&roots](std::string path, QString label, FolderRoot::Kind kind) {
     path = StripTrailingBackslash(path);
     if (path.empty() || path.front() != '/' || !IsExistingFolder(path)) return;
+    // A hand-edited user-dirs.dirs may name "/" itself, which has no name to show.
+    if (label.isEmpty()) return;
     for (const FolderRoot& root : roots)
       if (root.path == path) return;
     roots.push_back({path, label, kind});

@@ -1,8 +1,11 @@
 #include "dialogs/FolderBrowser.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -36,12 +39,15 @@ class FolderBrowserTest : public ::testing::Test {
     tree.mkdir("home/.oculta/dentro");
     tree.write("home/nota.txt", "x");
     ::symlink(tree.path("home/Documentos").c_str(), tree.path("home/Enlace").c_str());
+    // Neither is a folder, and neither may make the listing wait.
+    ::mkfifo(tree.path("home/tubo").c_str(), 0600);
+    ::symlink(tree.path("home/tubo").c_str(), tree.path("home/Enlace al tubo").c_str());
     tree.mkdir("media/ana/USB 10");
     tree.mkdir("media/ana/USB 2");
     tree.mkdir("media/ana/.Trash-0");
     sources.home = tree.path("home");
     sources.userFolders = {tree.path("home/Documentos"), tree.path("home"),
-                           tree.path("home/Descargas")};
+                           tree.path("home/Descargas"), "/", "relativa"};
     sources.diskParents = {tree.path("media/ana"), tree.path("mnt")};
     browser = std::make_unique<FolderBrowser>(nullptr, sources);
   }
@@ -90,7 +96,7 @@ TEST_F(FolderBrowserTest, AFolderIsListedOnlyWhenOpened) {
   EXPECT_EQ(home->childCount(), 0);
   EXPECT_EQ(home->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
   home->setExpanded(true);
-  // Hidden folders and files are left out; a link to a folder is shown.
+  // Hidden folders, files and FIFOs are left out; a link to a folder is shown.
   EXPECT_EQ(childNames(home),
             (std::vector<std::string>{"Datos", "Datos2", "Documentos", "Enlace"}));
   EXPECT_EQ(home->child(0)->childCount(), 0);
@@ -191,6 +197,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TypingCase{"DotParts", "@/home/./Datos/.", "@/home/Datos", true},
                       TypingCase{"Tilde", "~/Datos/Fotos", "@/home/Datos/Fotos", true},
                       TypingCase{"AFile", "@/home/nota.txt", "@/home/nota.txt", false},
+                      TypingCase{"AFifo", "@/home/Enlace al tubo/", "@/home/Enlace al tubo/",
+                                 false},
                       TypingCase{"Relative", "Datos", "Datos", false},
                       TypingCase{"Nothing", "", "", false}),
     [](const auto& row) { return std::string(row.param.name); });
@@ -288,6 +296,34 @@ TEST_F(FolderBrowserTest, NewFolderFailuresGoToTheErrorBox) {
   newFolderButton()->click();
   EXPECT_EQ(errors.size(), 2u);
   EXPECT_EQ(browser->selectedPath(), tree.path("home"));
+}
+
+TEST(ListSubfolders, AFolderAnOrdinaryUserMayNotReadListsNothing) {
+  TempTree tree;
+  tree.mkdir("cerrada/dentro");
+  ::chmod(tree.root().c_str(), 0755);
+  ::chmod(tree.path("cerrada").c_str(), 0700);
+  const int result = runUnprivileged([&] {
+    PseudoFileSystems pseudo;
+    return listSubfolders(tree.path("cerrada"), false, pseudo).has_value() ? 1 : 0;
+  });
+  EXPECT_EQ(result, 0);
+}
+
+TEST(CreateFolder, AFullDiskIsReported) {
+  TempTree tree;
+  const std::string disk = tree.mkdir("disco");
+  // One inode only, which the disk's own root takes.
+  if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k,nr_inodes=1") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here";
+  std::string reason;
+  try {
+    createFolder(joinFolderPath(disk, "nueva"));
+  } catch (const ResguardaError& error) {
+    reason = error.reason();
+  }
+  ::umount2(disk.c_str(), MNT_DETACH);
+  EXPECT_EQ(reason, systemReason(ENOSPC));
 }
 
 TEST(CreateFolder, AReadOnlyFolderRefusesAnOrdinaryUser) {
