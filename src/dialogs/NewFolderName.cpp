@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "dialogs/SpanishTexts.h"
 
@@ -47,7 +48,12 @@ std::optional<QString> askNewFolderName(QWidget* parent) {
   QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
   QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
   check();
-  dialog.setMinimumWidth(dialog.fontMetrics().averageCharWidth() * 40);
+  // Wide enough for the longest reason, so none is cut short.
+  int width = dialog.fontMetrics().averageCharWidth() * 40;
+  for (const QString& name : {QString(), QStringLiteral("/"), QStringLiteral(".")})
+    width = std::max(width, problem->fontMetrics().horizontalAdvance(newFolderNameProblem(name)));
+  const QMargins margins = layout->contentsMargins();
+  dialog.setMinimumWidth(width + margins.left() + margins.right());
 
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   const QString name = edit->text().trimmed();
