@@ -53,14 +53,6 @@ std::vector<PictureCase> allPictures() {
 
 INSTANTIATE_TEST_SUITE_P(Resources, PicturesTest, ::testing::ValuesIn(allPictures()));
 
-TEST(Pictures, ImageList1HasNineDistinctImages) {
-  EXPECT_TRUE(Pictures::imageList1Path(-1).isEmpty());
-  EXPECT_TRUE(Pictures::imageList1Path(9).isEmpty());
-  QSet<QString> paths;
-  for (int i = 0; i < Pictures::kImageList1Count; ++i) paths.insert(Pictures::imageList1Path(i));
-  EXPECT_EQ(paths.size(), 9);
-}
-
 TEST(SpanishTexts, ButtonsAreSpanishWithOrWithoutQtsTranslation) {
   QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   setSpanishButtonTexts(&buttons);
