@@ -3,8 +3,11 @@
 # Sourced by run.sh and test.sh.
 set -euo pipefail
 
+# qt6-svg-dev draws the program's SVG pictures, qt6-translations-l10n holds Qt's own Spanish
+# texts, fonts-liberation2 stands in for Arial with the same metrics in the About box; dbus
+# gives the notification tests a private session bus.
 RESGUARDA_PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-  clang-format rsync dbus)
+  clang-format rsync dbus qt6-svg-dev qt6-translations-l10n fonts-liberation2)
 
 install_missing_packages() {
   local missing=()

@@ -1,10 +1,10 @@
 #include "dialogs/MessagePrompts.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileDialog>
 #include <QMessageBox>
 #include <cstdio>
+
+#include "dialogs/FileUtil.h"
+#include "dialogs/SpanishTexts.h"
 
 namespace {
 
@@ -24,19 +24,21 @@ std::string errorBoxText(const std::string& message) {
   return message;
 }
 
+void showErrorBox(QWidget* parent, const std::string& message) {
+  QMessageBox box(QMessageBox::Critical, QStringLiteral("Resguarda"), toQt(errorBoxText(message)),
+                  QMessageBox::Ok, parent);
+  setSpanishButtonTexts(box);
+  box.exec();
+}
+
 bool MessagePrompts::pickFolder(std::string& folder, const std::string& text) {
-  const QString start = folder.empty() ? QDir::homePath() : QFile::decodeName(folder.c_str());
-  const QString chosen = QFileDialog::getExistingDirectory(parent_, toQt(text), start);
-  if (chosen.isEmpty()) return false;
-  std::string path = QFile::encodeName(chosen).toStdString();
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  folder = path;
-  return true;
+  return PickFolder(folder, text, 0, parent_);
 }
 
 void MessagePrompts::warning(const std::string& text) {
   QMessageBox box(QMessageBox::NoIcon, QStringLiteral("AVISO"), toQt(text), QMessageBox::Ok,
                   parent_);
+  setSpanishButtonTexts(box);
   box.exec();
 }
 
@@ -44,13 +46,12 @@ bool MessagePrompts::question(const std::string& text) {
   QMessageBox box(QMessageBox::NoIcon, QStringLiteral("AVISO"), toQt(text),
                   QMessageBox::Ok | QMessageBox::Cancel, parent_);
   box.setDefaultButton(QMessageBox::Ok);
+  setSpanishButtonTexts(box);
   return box.exec() == QMessageBox::Ok;
 }
 
 void MessagePrompts::error(const std::string& text) {
-  QMessageBox box(QMessageBox::Critical, QStringLiteral("Resguarda"), toQt(errorBoxText(text)),
-                  QMessageBox::Ok, parent_);
-  box.exec();
+  showErrorBox(parent_, text);
 }
 
 bool StderrPrompts::pickFolder(std::string&, const std::string&) {

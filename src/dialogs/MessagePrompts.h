@@ -4,7 +4,7 @@
 
 class QWidget;
 
-// Prompts as modal message boxes and a folder chooser over a parent window.
+// Prompts as modal message boxes and the folder chooser (PickFolder) over a parent window.
 class MessagePrompts : public Prompts {
  public:
   explicit MessagePrompts(QWidget* parent = nullptr) : parent_(parent) {}
@@ -28,6 +28,10 @@ class StderrPrompts : public Prompts {
   bool question(const std::string& text) override;
   void error(const std::string& text) override;
 };
+
+// The standard error box: a stop icon, the title "Resguarda", the message (errorBoxText) and
+// an OK button.
+void showErrorBox(QWidget* parent, const std::string& message);
 
 // The text of the standard error box: the message, with a full stop added when it ends in a
 // character that sorts after ".".
