@@ -10,7 +10,6 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QSplitter>
@@ -26,7 +25,9 @@
 #include "backup/Progress.h"
 #include "backup/RunTexts.h"
 #include "dialogs/Prompts.h"
+#include "dialogs/TAboutBox.h"
 #include "platform/Errors.h"
+#include "resources/Pictures.h"
 
 namespace {
 
@@ -110,7 +111,7 @@ void TForm1::buildLayout() {
   CopiarBt->setObjectName(QStringLiteral("CopiarBt"));
   CopiarBt->setText(fromUtf8("Copia Seguridad"));
   CopiarBt->setCheckable(true);
-  CopiarBt->setIcon(style()->standardIcon(QStyle::SP_DriveCDIcon));
+  CopiarBt->setIcon(Pictures::icon(Pictures::kCopyButton));
   CopiarBt->setIconSize(QSize(32, 32));
   CopiarBt->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
   // The documented 91 pixels fit the caption only in the original's small font.
@@ -171,18 +172,17 @@ void TForm1::buildLayout() {
   struct Tool {
     const char* name;
     const char* hint;
-    QStyle::StandardPixmap icon;
+    int image;  // in ImageList1
     void (TForm1::*handler)();
   };
   const Tool tools[] = {
-      {"AnyadirBt", "Añadir Carpeta", QStyle::SP_FileDialogNewFolder, &TForm1::AnyadirBtClick},
-      {"BorrarBt", "Eliminar Carpeta", QStyle::SP_TrashIcon, &TForm1::BorrarBtClick},
-      {"ToolButton1", "Seleccionar Todos", QStyle::SP_DialogApplyButton, &TForm1::ToolButton1Click},
-      {"ToolButton2", "Seleccionar Ninguno", QStyle::SP_DialogCancelButton,
-       &TForm1::ToolButton2Click},
+      {"AnyadirBt", "Añadir Carpeta", 3, &TForm1::AnyadirBtClick},
+      {"BorrarBt", "Eliminar Carpeta", 4, &TForm1::BorrarBtClick},
+      {"ToolButton1", "Seleccionar Todos", 7, &TForm1::ToolButton1Click},
+      {"ToolButton2", "Seleccionar Ninguno", 8, &TForm1::ToolButton2Click},
   };
   for (const Tool& tool : tools) {
-    QAction* action = toolBar->addAction(style()->standardIcon(tool.icon), fromUtf8(tool.hint));
+    QAction* action = toolBar->addAction(Pictures::imageList1(tool.image), fromUtf8(tool.hint));
     action->setObjectName(QString::fromLatin1(tool.name));
     action->setToolTip(fromUtf8(tool.hint));
     auto handler = tool.handler;
@@ -235,9 +235,9 @@ void TForm1::buildLayout() {
 void TForm1::buildMenu() {
   QMenuBar* menu = menuBar();
   menu->setObjectName(QStringLiteral("MainMenu1"));
-  auto add = [this](QMenu* into, const char* name, const char* caption, QStyle::StandardPixmap icon,
+  auto add = [this](QMenu* into, const char* name, const char* caption, int image,
                     const QKeySequence& shortcut, void (TForm1::*handler)()) {
-    QAction* action = into->addAction(style()->standardIcon(icon), fromUtf8(caption));
+    QAction* action = into->addAction(Pictures::imageList1(image), fromUtf8(caption));
     action->setObjectName(QString::fromLatin1(name));
     if (!shortcut.isEmpty()) {
       action->setShortcut(shortcut);
@@ -249,27 +249,22 @@ void TForm1::buildMenu() {
   };
   QMenu* archivo = menu->addMenu(fromUtf8("&Archivo"));
   archivo->setObjectName(QStringLiteral("Archivo1"));
-  add(archivo, "GuardarCopiadeSeguridaden1", "&Guardar Copia de Seguridad en...",
-      QStyle::SP_DirOpenIcon, QKeySequence(Qt::CTRL | Qt::Key_A),
-      &TForm1::GuardarCopiadeSeguridaden1Click);
-  add(archivo, "Salir1", "&Salir", QStyle::SP_DialogCloseButton, {}, &TForm1::Salir1Click);
+  add(archivo, "GuardarCopiadeSeguridaden1", "&Guardar Copia de Seguridad en...", 0,
+      QKeySequence(Qt::CTRL | Qt::Key_A), &TForm1::GuardarCopiadeSeguridaden1Click);
+  add(archivo, "Salir1", "&Salir", 1, {}, &TForm1::Salir1Click);
 
   QMenu* acciones = menu->addMenu(fromUtf8("A&cciones"));
   acciones->setObjectName(QStringLiteral("Acciones1"));
   // Ctrl+A belongs to the destination command; this item runs the add command by click.
-  add(acciones, "AadirCarpeta1", "Añadir Carpeta", QStyle::SP_FileDialogNewFolder, {},
-      &TForm1::AnyadirBtClick);
-  add(acciones, "BorrarCarpeta1", "Borrar Carpeta", QStyle::SP_TrashIcon,
-      QKeySequence(Qt::Key_Delete), &TForm1::BorrarBtClick);
-  add(acciones, "RealizarCopiaSeguridad1", "Realizar Copia Seguridad", QStyle::SP_DriveCDIcon,
-      QKeySequence(Qt::Key_F10), &TForm1::RealizarCopiaSeguridad1Click);
+  add(acciones, "AadirCarpeta1", "Añadir Carpeta", 3, {}, &TForm1::AnyadirBtClick);
+  add(acciones, "BorrarCarpeta1", "Borrar Carpeta", 4, QKeySequence(Qt::Key_Delete),
+      &TForm1::BorrarBtClick);
+  add(acciones, "RealizarCopiaSeguridad1", "Realizar Copia Seguridad", 2, QKeySequence(Qt::Key_F10),
+      &TForm1::RealizarCopiaSeguridad1Click);
 
   QAction* about = menu->addAction(fromUtf8("Acerca &de..."));
   about->setObjectName(QStringLiteral("Acercade1"));
-  connect(about, &QAction::triggered, this, [this] {
-    QMessageBox::about(this, fromUtf8("Acerca de Resguarda"),
-                       fromUtf8("<b>Resguarda</b><br>Enero 2004 - Junio 2016"));
-  });
+  connect(about, &QAction::triggered, this, [this] { ShowAboutBox(this); });
 }
 
 void TForm1::FormCreate() {

@@ -19,6 +19,8 @@
 #include "app/UnattendedEnd.h"
 #include "app/Wiring.h"
 #include "dialogs/MessagePrompts.h"
+#include "dialogs/SpanishTexts.h"
+#include "resources/Pictures.h"
 
 namespace {
 
@@ -68,6 +70,9 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Resguarda"));
+  QApplication::setWindowIcon(Pictures::icon(Pictures::kApplicationIcon));
+  // Qt's own texts (buttons, context menus) in Spanish, whatever the user's locale.
+  installSpanishTranslations(app);
 
   std::unique_ptr<Prompts> prompts;
   // A hidden program shows no window at all, not even a message box: it tells stderr.
