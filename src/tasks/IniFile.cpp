@@ -10,6 +10,7 @@
 #include <iterator>
 
 #include "platform/Errors.h"
+#include "platform/ReplaceFile.h"
 
 namespace {
 
@@ -56,18 +57,6 @@ bool keyValue(std::string_view raw, std::string_view& key, std::string_view& val
   if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
     value = value.substr(1, value.size() - 2);
   return true;
-}
-
-// 0, or the errno of the write that failed.
-int writeAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n < 0 ? errno : EIO;
-    done += static_cast<size_t>(n);
-  }
-  return 0;
 }
 
 // "key=value", with the value quoted when blanks at its ends, or quotes enclosing it, would
@@ -286,19 +275,10 @@ void IniFile::save(const std::string& path) const {
       throw unableToWrite(path, errno);
   }
 
-  std::string temp = target + ".XXXXXX";
-  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) throw unableToWrite(path, errno);
-  int err = writeAll(fd, text());
-  if (err == 0 && (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)) err = errno;
-  if (::close(fd) != 0 && err == 0) err = errno;
-  if (err != 0) {
-    ::unlink(temp.c_str());
-    throw unableToWrite(path, err);
-  }
-  if (::rename(temp.c_str(), target.c_str()) != 0) {
-    const int renameError = errno;
-    ::unlink(temp.c_str());
-    throw unableToWrite(path, renameError);
+  try {
+    replaceFile(target, text(), mode);
+  } catch (const ResguardaError& error) {
+    // The settings file is named as the program knows it, not as the link resolved.
+    throw ResguardaError("Unable to write to " + path, path, error.reason());
   }
 }
