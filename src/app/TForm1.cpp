@@ -359,13 +359,15 @@ void TForm1::flushRunDisplay() {
 
 void TForm1::CopiarBtClick() {
   if (!CopiarBt->isChecked()) {
-    control_.go = false;
-    Estado.setTextoEstado(kDeteniendo);
+    // Only a run still going is asked to stop: one that has just ended keeps its
+    // "Finalizado." on show.
+    if (runInProgress() && control_.go.exchange(false)) Estado.setTextoEstado(kDeteniendo);
     return;
   }
-  // One run at a time: a run that is still stopping finishes first.
+  // One run at a time: a run still going keeps its button down (F10 during a run), one that
+  // is still stopping finishes first. The button and the go flag always agree.
   if (runInProgress()) {
-    CopiarBt->setChecked(false);
+    CopiarBt->setChecked(control_.go);
     return;
   }
   stoppedByClose_ = false;

@@ -18,6 +18,7 @@
 #include "app/TForm1.h"
 #include "app/UnattendedEnd.h"
 #include "app/Wiring.h"
+#include "dialogs/FileUtil.h"
 #include "dialogs/MessagePrompts.h"
 #include "dialogs/SpanishTexts.h"
 #include "resources/Pictures.h"
@@ -96,6 +97,8 @@ int main(int argc, char** argv) {
   QObject::connect(&form, &TForm1::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
   SignalBridge signals([&form] { form.close(); });
 
+  // Centred by the program itself, never left to wherever a window manager puts it.
+  CenterOnScreen(&form);
   if (options.CerrarAlTerminar) {
     if (!options.Oculto) form.showMinimized();
     // Stopped before it began: no run is started only to be stopped again.

@@ -138,6 +138,40 @@ TEST_F(FormTest, RaisingTheButtonStopsTheRunAndAStoppingRunIsNotStartedTwice) {
   EXPECT_FALSE(form->findChild<QTimer*>("Timer1")->isActive());
 }
 
+TEST_F(FormTest, F10DuringARunLeavesItGoingWithItsButtonDown) {
+  tree.write("Resguarda.ini", "[CONFIGURACION]\nDIR_DESTINO=" + tree.path("dest") +
+                                  "\n[TAREAS]\n0=1 " + kMail + "\n");
+  std::atomic<bool> entered{false}, release{false};
+  auto form = makeForm({}, [&](RunContext&) {
+    entered = true;
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  auto* button = child<QToolButton>(*form, "CopiarBt");
+  button->click();
+  ASSERT_TRUE(waitFor([&] { return entered.load(); }));
+  form->findChild<QAction*>("RealizarCopiaSeguridad1")->trigger();
+  EXPECT_TRUE(button->isChecked());
+  // The button still stops the run.
+  button->click();
+  release = true;
+  ASSERT_TRUE(waitForRunEnd(*form));
+  EXPECT_EQ(form->lastResult()->outcome, RunOutcome::Stopped);
+}
+
+TEST_F(FormTest, AClickJustAfterTheEndLeavesFinalizadoOnShow) {
+  tree.write("Resguarda.ini", "[CONFIGURACION]\nDIR_DESTINO=" + tree.path("dest") + "\n");
+  auto form = makeForm();
+  auto* button = child<QToolButton>(*form, "CopiarBt");
+  button->click();
+  // The run ends on the worker before the window has heard of it.
+  ASSERT_TRUE(waitFor([&] { return form->estado().TextoEstado() == "Finalizado."; }));
+  button->click();
+  ASSERT_TRUE(waitForRunEnd(*form));
+  form->Timer1Timer();
+  EXPECT_EQ(text(*form, "EstadoLb"), "Finalizado.");
+  EXPECT_FALSE(button->isChecked());
+}
+
 TEST_F(FormTest, F10StartsARunAsAClickWould) {
   tree.write("src/a.txt", "a", kOld);
   tree.write("Resguarda.ini", "[CONFIGURACION]\nDIR_DESTINO=" + tree.path("dest") +
