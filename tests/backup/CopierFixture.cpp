@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "platform/Errors.h"
+#include "platform/NewFile.h"
 
 ScopedVariable::ScopedVariable(const char* name, std::optional<std::string> value) : name_(name) {
   if (const char* old = std::getenv(name)) old_ = old;
@@ -123,7 +124,7 @@ void Copier::killMidCopy(bool unnamed, const char* source, const char* target) {
 std::vector<std::string> Copier::temporariesInOut() const {
   std::vector<std::string> found;
   for (const std::string& name : TempTree::list(tree.path("out")))
-    if (FileCopier::isTemporaryName(name.c_str())) found.push_back(name);
+    if (NewFile::isTemporaryName(name.c_str())) found.push_back(name);
   return found;
 }
 

@@ -1,4 +1,4 @@
-#include "backup/TemporaryJournal.h"
+#include "platform/TemporaryJournal.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
