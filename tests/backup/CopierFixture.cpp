@@ -12,21 +12,6 @@
 #include "platform/Errors.h"
 #include "platform/NewFile.h"
 
-ScopedVariable::ScopedVariable(const char* name, std::optional<std::string> value) : name_(name) {
-  if (const char* old = std::getenv(name)) old_ = old;
-  if (value)
-    ::setenv(name, value->c_str(), 1);
-  else
-    ::unsetenv(name);
-}
-
-ScopedVariable::~ScopedVariable() {
-  if (old_)
-    ::setenv(name_.c_str(), old_->c_str(), 1);
-  else
-    ::unsetenv(name_.c_str());
-}
-
 std::string randomBytes(std::size_t size) {
   std::mt19937 random(42);
   std::string bytes(size, '\0');
