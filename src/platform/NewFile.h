@@ -67,7 +67,8 @@ class NewFile {
   NewFile(const NewFile&) = delete;
   NewFile& operator=(const NewFile&) = delete;
 
-  // The temporary, for writers of their own (pwrite, copy_file_range, futimens).
+  // The temporary, for writers of their own (pwrite, copy_file_range, futimens). A caller
+  // writes either through it or through write(), not both: write() is buffered.
   int fd() const { return fd_.get(); }
   const std::string& path() const { return path_; }
   // True when something stood under the name when the file was made.
