@@ -56,7 +56,8 @@ struct NewFileOptions {
 // Every failure throws ResguardaError "Unable to write to <path>" with the system's reason.
 class NewFile {
  public:
-  // `name` in the open folder `dirFd` (one component); `path` names it in errors.
+  // `name` in the open folder `dirFd` (one component); `path` names it in errors and, when
+  // absolute, tells the journal where a named temporary is (else /proc is asked).
   // `known` is what the caller already found under the name (st_mode 0: nothing), to spare
   // a look; null to have it looked up. `journal` records named temporaries; null for one of
   // the file's own.
