@@ -8,7 +8,9 @@
 #include <cstdlib>
 
 #include "platform/Errors.h"
+#include "platform/NewFile.h"
 #include "platform/ReplaceFile.h"
+#include "platform/WriteAll.h"
 
 namespace {
 
@@ -43,16 +45,6 @@ int makePrivateFolders(const std::string& folder) {
   return 0;
 }
 
-void writeAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // nowhere left to tell it
-    done += static_cast<size_t>(n);
-  }
-}
-
 std::string reasonOf(const std::exception& error) {
   const auto* own = dynamic_cast<const ResguardaError*>(&error);
   return own && !own->reason().empty() ? own->reason() : error.what();
@@ -64,8 +56,7 @@ void keepPrevious(const std::string& folder, const std::string& log, const std::
   struct stat st {};
   if (::lstat(log.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string link =
-        folder + "/.rgtmp-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+    const std::string link = folder + "/" + NewFile::temporaryName();
     if (::link(log.c_str(), link.c_str()) == 0) {
       if (::rename(link.c_str(), previous.c_str()) != 0) ::unlink(link.c_str());
       return;
@@ -201,11 +192,13 @@ void RunLog::toFile(const std::string& line) {
 }
 
 void RunLog::toErrors(const std::string& line) {
-  writeAll(errorFd_, printableLine(line) + "\n");
+  const std::string text = printableLine(line) + "\n";
+  writeAll(errorFd_, text.data(), text.size());  // nowhere left to tell a failure
 }
 
 void RunLog::problem(const std::string& text) {
   if (problemTold_) return;
   problemTold_ = true;
-  writeAll(errorFd_, "resguarda: " + text + "\n");
+  const std::string line = "resguarda: " + text + "\n";
+  writeAll(errorFd_, line.data(), line.size());
 }

@@ -1,52 +1,29 @@
 #include "backup/CopyFiles.h"
 
 #include <fcntl.h>
-#include <limits.h>
-#include <stdio.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <random>
 
 #include "backup/CopyTime.h"
-#include "backup/TemporaryJournal.h"
 #include "platform/Errors.h"
 #include "platform/FolderChain.h"
+#include "platform/NewFile.h"
+#include "platform/TemporaryJournal.h"
 #include "platform/UniqueFd.h"
+#include "platform/WriteAll.h"
 
 namespace {
 
 constexpr std::size_t kKernelChunk = 8u << 20;  // abandon is checked between chunks
 constexpr std::size_t kBufferSize = 1u << 20;   // read/write fallback
-constexpr char kTempPrefix[] = ".resguarda-";
-constexpr std::size_t kTempPrefixLength = sizeof kTempPrefix - 1;
-constexpr std::size_t kTempRandomLength = 6;
-constexpr int kTempAttempts = 100;
-
 constexpr char kNotRegular[] = "no es un archivo normal";
-constexpr char kSymbolicLink[] = "es un enlace simbólico, no se sigue";
 constexpr char kShrank[] = "el archivo se ha acortado mientras se copiaba";
 
 ResguardaError readFailed(const std::string& path, const std::string& reason) {
   return ResguardaError("Cannot read file " + path, path, reason);
-}
-
-ResguardaError refused(const std::string& path, const char* reason) {
-  return ResguardaError("Unable to write to " + path, path, reason);
-}
-
-// Only nothing, or a regular file that may be written, is replaced by a copy; anything else
-// standing there stays exactly as it is.
-void checkDestination(const struct stat& found, const std::string& path) {
-  if (S_ISDIR(found.st_mode)) throw unableToWrite(path, EISDIR);
-  if (S_ISLNK(found.st_mode)) throw refused(path, kSymbolicLink);
-  if (!S_ISREG(found.st_mode)) throw refused(path, kNotRegular);
-  // Read-only copies stay as they are, whoever runs the program (root included).
-  if ((found.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) throw unableToWrite(path, EACCES);
 }
 
 // A file system that cannot store owners, modes or times (vfat) refuses them; the copy is
@@ -65,192 +42,11 @@ timespec realTime() {
   return now;
 }
 
-void makeTemporaryName(char (&name)[32]) {
-  static constexpr char kAlphabet[] =
-      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  thread_local std::minstd_rand random{std::random_device{}()};
-  std::memcpy(name, kTempPrefix, kTempPrefixLength);
-  for (std::size_t i = 0; i < kTempRandomLength; ++i)
-    name[kTempPrefixLength + i] = kAlphabet[random() % (sizeof kAlphabet - 1)];
-  name[kTempPrefixLength + kTempRandomLength] = '\0';
-}
-
-// An unnamed file is linked in through /proc; without /proc only named temporaries work.
-bool procFdUsable() {
-  static const bool usable = ::access("/proc/self/fd", X_OK) == 0;
-  return usable;
-}
-
-// The absolute path of an open folder, ending in "/"; "" when it cannot be told.
-std::string absoluteFolder(const FileAt& at) {
-  if (!at.folder.empty() && at.folder[0] == '/') return at.folder;
-  char procPath[64];
-  std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", at.dirFd);
-  char target[PATH_MAX];
-  const ssize_t length = ::readlink(procPath, target, sizeof target);
-  if (length <= 0 || length >= static_cast<ssize_t>(sizeof target) || target[0] != '/') return {};
-  std::string folder(target, length);
-  if (folder.back() != '/') folder.push_back('/');
-  return folder;
-}
-
 }  // namespace
-
-// The file being written, created 0600 so that nobody else reads it while it is written.
-// Unnamed (O_TMPFILE) where the file system allows it, so a killed process leaves nothing;
-// otherwise a short hidden name, locked while in use and recorded in the journal, so that a
-// later run can tell a leftover of ours from a file another process is still writing and
-// from a user's file of the same name.
-class FileCopier::Temporary {
- public:
-  Temporary(const FileAt& destination, const std::string& path, TemporaryJournal& journal)
-      : destination_(destination), path_(path), journal_(journal) {
-    name_[0] = '\0';
-  }
-  ~Temporary() {
-    fd_.reset();
-    if (name_[0]) {
-      FileIdentity found;
-      // Only our own file goes, not one that someone put under its name meanwhile.
-      if (!identified_ || (FileIdentity::of(dirFd(), name_, AT_SYMLINK_NOFOLLOW, found) &&
-                           identity_.matches(found)))
-        ::unlinkat(dirFd(), name_, 0);
-    }
-    dropName();
-  }
-
-  void create(bool unnamedAllowed) {
-    if (unnamedAllowed && procFdUsable()) {
-      fd_.reset(::openat(dirFd(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
-      if (fd_) return;
-      if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT)
-        throw unableToWrite(path_, errno);
-    }
-    unnamed_ = false;
-    for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
-      makeTemporaryName(name_);
-      fd_.reset(
-          ::openat(dirFd(), name_, O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600));
-      if (fd_) {
-        named();
-        return;
-      }
-      const int err = errno;
-      name_[0] = '\0';
-      if (err != EEXIST) throw unableToWrite(path_, err);
-    }
-    throw unableToWrite(path_, EEXIST);
-  }
-
-  int fd() const { return fd_.get(); }
-
-  // Puts the complete file in place under `finalName`; `destinationExists` tells whether a
-  // copy to replace was there (checked by the caller).
-  void commit(const char* finalName, bool destinationExists) {
-    if (unnamed_) {
-      char procPath[64];
-      std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd_.get());
-      // A missing file is linked straight in: it only ever appears complete.
-      if (!destinationExists) {
-        if (::linkat(AT_FDCWD, procPath, dirFd(), finalName, AT_SYMLINK_FOLLOW) == 0) {
-          if (const int err = fd_.close()) {
-            ::unlinkat(dirFd(), finalName, 0);
-            throw unableToWrite(path_, err);
-          }
-          return;
-        }
-        if (errno != EEXIST) throw unableToWrite(path_, errno);
-        lookAgain(finalName);
-      }
-      // An old copy is replaced by renaming: the file needs a name for that moment. It
-      // stays open (and locked) until it is in place; the local file systems that have
-      // unnamed files report nothing late on close.
-      linkUnderTemporaryName(procPath);
-      place(finalName, true);
-      if (const int err = fd_.close()) throw unableToWrite(path_, err);
-      return;
-    }
-    // Closed before it is put in place, to hear of a late write error (network file
-    // systems); the lock stays on its own descriptor meanwhile, so a clean-up cannot take it.
-    if (const int err = fd_.close()) throw unableToWrite(path_, err);
-    place(finalName, destinationExists);
-  }
-
- private:
-  int dirFd() const { return destination_.dirFd; }
-
-  void place(const char* finalName, bool replace) {
-    if (!replace) {
-      if (::renameat2(dirFd(), name_, dirFd(), finalName, RENAME_NOREPLACE) == 0) {
-        dropName();
-        return;
-      }
-      if (errno != EEXIST && errno != EINVAL && errno != ENOSYS) throw unableToWrite(path_, errno);
-      lookAgain(finalName);
-    }
-    if (::renameat(dirFd(), name_, dirFd(), finalName) != 0) throw unableToWrite(path_, errno);
-    dropName();
-  }
-
-  // Something came to stand under the final name during the copy: it is replaced only if
-  // it may be.
-  void lookAgain(const char* finalName) {
-    struct stat found {};
-    if (::fstatat(dirFd(), finalName, &found, AT_SYMLINK_NOFOLLOW) == 0)
-      checkDestination(found, path_);
-    else if (errno != ENOENT)
-      throw unableToWrite(path_, errno);
-  }
-
-  void linkUnderTemporaryName(const char* procPath) {
-    for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
-      makeTemporaryName(name_);
-      if (::linkat(AT_FDCWD, procPath, dirFd(), name_, AT_SYMLINK_FOLLOW) == 0) {
-        named();
-        return;
-      }
-      const int err = errno;
-      name_[0] = '\0';
-      if (err != EEXIST) throw unableToWrite(path_, err);
-    }
-    throw unableToWrite(path_, EEXIST);
-  }
-
-  // The temporary has a name now: locked for as long as it has it, and recorded so that
-  // the next run knows it for ours if this process dies.
-  void named() {
-    if (!unnamed_) lock_.reset(::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0));
-    ::flock(fd_.get(), LOCK_EX | LOCK_NB);
-    identified_ = FileIdentity::of(fd_.get(), "", AT_EMPTY_PATH, identity_);
-    if (!identified_) return;
-    const std::string folder = absoluteFolder(destination_);
-    recorded_ = !folder.empty() && journal_.record(identity_, folder + name_);
-  }
-
-  // The name is gone (renamed into place or removed): its entry and lock go with it.
-  void dropName() {
-    name_[0] = '\0';
-    if (recorded_) journal_.forget(identity_);
-    recorded_ = false;
-    lock_.reset();
-  }
-
-  const FileAt& destination_;
-  const std::string& path_;
-  TemporaryJournal& journal_;
-  UniqueFd fd_;
-  UniqueFd lock_;
-  bool unnamed_ = true;
-  bool identified_ = false;
-  bool recorded_ = false;
-  FileIdentity identity_;
-  char name_[32];
-};
 
 FileCopier::FileCopier(const std::atomic<bool>& abandon)
     : abandon_(abandon),
       chunk_(kKernelChunk),
-      unnamedAllowed_(true),
       root_(::geteuid() == 0),
       clock_(realTime),
       journal_(std::make_unique<TemporaryJournal>()) {}
@@ -266,19 +62,9 @@ void FileCopier::copy(const FileAt& source, const FileAt& destination,
   if (!S_ISREG(before.st_mode))
     throw ResguardaError("Cannot open file " + source.path(), source.path(), kNotRegular);
 
-  struct stat found {};
-  bool exists;
-  if (knownDestination) {
-    found = *knownDestination;
-    exists = found.st_mode != 0;
-  } else {
-    exists = ::fstatat(destination.dirFd, destination.name, &found, AT_SYMLINK_NOFOLLOW) == 0;
-  }
   const std::string destinationPath = destination.path();
-  if (exists) checkDestination(found, destinationPath);
-
-  Temporary temporary(destination, destinationPath, *journal_);
-  temporary.create(unnamedAllowed_);
+  NewFile temporary(destination.dirFd, destination.name, destinationPath, options_,
+                    knownDestination, journal_.get());
   const timespec now = clock_();
   const auto size = static_cast<uint64_t>(before.st_size);
   // Fewer blocks than the size needs: there are holes, which stay holes.
@@ -292,8 +78,8 @@ void FileCopier::copy(const FileAt& source, const FileAt& destination,
   struct stat after {};
   if (::fstat(in.get(), &after) != 0) throw readFailed(source.path(), systemReason(errno));
   if (after.st_size < before.st_size) throw readFailed(source.path(), kShrank);
-  finish(temporary.fd(), destinationPath, before, after, now);
-  temporary.commit(destination.name, exists);
+  finish(temporary, before, after, now);
+  temporary.commit();
 }
 
 void FileCopier::copyRange(int in, const FileAt& source, int out, const std::string& destination,
@@ -331,13 +117,9 @@ void FileCopier::copyRange(int in, const FileAt& source, int out, const std::str
         throw readFailed(source.path(), systemReason(errno));
       }
       if (got == 0) throw readFailed(source.path(), kShrank);
-      for (ssize_t written = 0; written < got;) {
-        const ssize_t n = ::pwrite(out, buffer_.get() + written, got - written,
-                                   static_cast<off_t>(offset) + written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw unableToWrite(destination, n < 0 ? errno : ENOSPC);
-        written += n;
-      }
+      if (const int err = writeAllAt(out, buffer_.get(), static_cast<std::size_t>(got),
+                                     static_cast<off_t>(offset)))
+        throw unableToWrite(destination, err);
     }
     offset += static_cast<uint64_t>(got);
     done += static_cast<uint64_t>(got);
@@ -376,45 +158,26 @@ void FileCopier::copySparse(int in, const FileAt& source, int out, const std::st
   if (::ftruncate(out, static_cast<off_t>(size)) != 0) throw unableToWrite(destination, errno);
 }
 
-void FileCopier::finish(int out, const std::string& destination, const struct stat& before,
-                        const struct stat& after, const timespec& now) {
+void FileCopier::finish(NewFile& out, const struct stat& before, const struct stat& after,
+                        const timespec& now) {
   const timespec modified = copyModificationTime(before, after, now);
   const timespec times[2] = {{0, UTIME_OMIT}, modified};
-  if (::futimens(out, times) != 0) {
+  if (::futimens(out.fd(), times) != 0) {
     const int err = errno;
     // Where no time can be set the copy keeps the time of the copy, later than its source;
     // but a copy that has to look older than its source cannot stand.
-    if (!cannotStore(err) || !(modified == before.st_mtim)) throw unableToWrite(destination, err);
+    if (!cannotStore(err) || !(modified == before.st_mtim)) throw unableToWrite(out.path(), err);
   }
-  bool ownerKept = false;
-  if (root_) {
-    // EINVAL: an owner that this file system or mount cannot map.
-    if (::fchown(out, before.st_uid, before.st_gid) == 0)
-      ownerKept = true;
-    else if (!cannotStore(errno) && errno != EINVAL)
-      throw unableToWrite(destination, errno);
-  }
+  const bool ownerKept = root_ && out.keepOwner(before.st_uid, before.st_gid);
   // The owner may always write our copy, so that it can be brought up to date next time.
   mode_t mode = (before.st_mode & 0777) | S_IWUSR;
   // Set-id bits are only safe for the owner and group they were given for.
   if (ownerKept) mode |= before.st_mode & (S_ISUID | S_ISGID | S_ISVTX);
-  if (::fchmod(out, mode) != 0 && !cannotStore(errno)) throw unableToWrite(destination, errno);
-}
-
-bool FileCopier::isTemporaryName(const char* name) {
-  if (std::strncmp(name, kTempPrefix, kTempPrefixLength) != 0) return false;
-  const char* rest = name + kTempPrefixLength;
-  std::size_t n = 0;
-  for (; rest[n]; ++n) {
-    const char c = rest[n];
-    const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-    if (!alnum) return false;
-  }
-  return n == kTempRandomLength;
+  out.setMode(mode);
 }
 
 void FileCopier::removeRecordedLeftovers() {
-  TemporaryJournal::removeLeftovers();
+  NewFile::removeLeftovers();
 }
 
 void CopyFiles(const std::string& source, const std::string& destination,

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-class TemporaryJournal;
+#include "platform/NewFile.h"
 
 // Copies `source` to `destination` (both full file paths), creating the destination's
 // folder chain. The bytes go to a temporary file in the destination folder that replaces
@@ -48,11 +48,9 @@ class FileCopier {
   void copy(const FileAt& source, const FileAt& destination,
             const struct stat* knownDestination = nullptr);
 
-  // Removes the named temporaries that killed copies left (recorded in the journal, see
-  // TemporaryJournal), and nothing else. A run calls it once at its start.
+  // Removes the named temporaries that killed copies left (see NewFile), and nothing else.
+  // A run calls it once at its start.
   static void removeRecordedLeftovers();
-  // True when `name` has the form of this copier's temporary names.
-  static bool isTemporaryName(const char* name);
 
   // For tests: bytes per kernel copy or buffer, a call after every chunk (with the bytes
   // copied so far), whether unnamed (O_TMPFILE) temporaries may be used, and the clock read
@@ -61,11 +59,10 @@ class FileCopier {
   void setChunkObserver(std::function<void(uint64_t)> observer) {
     chunkObserver_ = std::move(observer);
   }
-  void setUnnamedTemporaries(bool allowed) { unnamedAllowed_ = allowed; }
+  void setUnnamedTemporaries(bool allowed) { options_.unnamedAllowed = allowed; }
   void setClock(timespec (*clock)()) { clock_ = clock; }
 
  private:
-  class Temporary;
   // Copies `length` bytes from `offset` to the same offset of `out`.
   void copyRange(int in, const FileAt& source, int out, const std::string& destination,
                  uint64_t offset, uint64_t length, uint64_t& done, bool& inKernel);
@@ -73,13 +70,14 @@ class FileCopier {
   void copySparse(int in, const FileAt& source, int out, const std::string& destination,
                   uint64_t size);
   // Gives the finished temporary its time, owner and mode.
-  void finish(int out, const std::string& destination, const struct stat& before,
-              const struct stat& after, const timespec& now);
+  void finish(NewFile& out, const struct stat& before, const struct stat& after,
+              const timespec& now);
 
   const std::atomic<bool>& abandon_;
   std::size_t chunk_;
   std::function<void(uint64_t)> chunkObserver_;
-  bool unnamedAllowed_;
+  // A copy is not synced on its own: the run ends with one syncfs per file system.
+  NewFileOptions options_;
   bool root_;
   timespec (*clock_)();
   std::unique_ptr<TemporaryJournal> journal_;

@@ -2,18 +2,22 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 #include <string_view>
 
-// Writes a file's whole new content so that readers see the old file or the new one, never
-// a mix: the bytes go to a new file beside the target (unnamed where the file system allows,
-// so a killed program leaves nothing behind), which is flushed to the disk and renamed over
-// the target only by commit(). Until then, and whenever anything fails, the old file stays
-// as it was. A link at the target is replaced, never followed. Every failure throws
+#include "platform/NewFile.h"
+#include "platform/UniqueFd.h"
+
+// A NewFile named by its path, for the few files that must survive a crash once written
+// (the settings, a run's log): flushed to the disk with its folder, and a link at the target
+// is replaced (never followed). A read-only file, a folder or anything else that is not a
+// regular file at the target is not replaced. Every failure throws
 // "Unable to write to <target>" with the system's reason.
 class ReplaceFile {
  public:
-  // Creates the new file in the target's folder with exactly `mode` (the umask aside).
+  // Starts the new file in the target's folder; `mode` is its mode once in place, whatever
+  // the umask.
   ReplaceFile(std::string target, mode_t mode);
   // Without commit() the new content is thrown away.
   ~ReplaceFile();
@@ -28,15 +32,9 @@ class ReplaceFile {
   void commit();
 
  private:
-  void flush();
-  void fail(int err);
-  void discard() noexcept;
-
   std::string target_;
-  std::string folder_;    // the target's folder, "" for the current one
-  std::string tempName_;  // the new file's name while it has one
-  int fd_ = -1;
-  std::string buffer_;
+  UniqueFd folder_;
+  std::unique_ptr<NewFile> file_;
 };
 
 // The whole content at once: ReplaceFile, write, commit.

@@ -10,21 +10,7 @@
 #include <stdexcept>
 
 #include "platform/Errors.h"
-
-ScopedVariable::ScopedVariable(const char* name, std::optional<std::string> value) : name_(name) {
-  if (const char* old = std::getenv(name)) old_ = old;
-  if (value)
-    ::setenv(name, value->c_str(), 1);
-  else
-    ::unsetenv(name);
-}
-
-ScopedVariable::~ScopedVariable() {
-  if (old_)
-    ::setenv(name_.c_str(), old_->c_str(), 1);
-  else
-    ::unsetenv(name_.c_str());
-}
+#include "platform/NewFile.h"
 
 std::string randomBytes(std::size_t size) {
   std::mt19937 random(42);
@@ -123,7 +109,7 @@ void Copier::killMidCopy(bool unnamed, const char* source, const char* target) {
 std::vector<std::string> Copier::temporariesInOut() const {
   std::vector<std::string> found;
   for (const std::string& name : TempTree::list(tree.path("out")))
-    if (FileCopier::isTemporaryName(name.c_str())) found.push_back(name);
+    if (NewFile::isTemporaryName(name.c_str())) found.push_back(name);
   return found;
 }
 

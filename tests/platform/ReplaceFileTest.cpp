@@ -141,6 +141,28 @@ INSTANTIATE_TEST_SUITE_P(
                       EXPECT_EQ(TempTree::read(target + "/inside"), "x");
                       onlyTarget(s.tree.path("d"), {"log"});
                     }},
+        ReplaceCase{"AReadOnlyTargetIsKept",
+                    [](Scene& s) {
+                      const std::string target = s.tree.write("d/ultima-copia.log", "old");
+                      ::chmod(target.c_str(), 0444);
+                      return target;
+                    },
+                    "new", 0600, false,
+                    [](const std::string& target, Scene& s) {
+                      EXPECT_EQ(TempTree::read(target), "old");
+                      onlyTarget(s.tree.path("d"), {"ultima-copia.log"});
+                    }},
+        ReplaceCase{"AFifoAtTheTargetIsKept",
+                    [](Scene& s) {
+                      s.tree.mkdir("d");
+                      ::mkfifo(s.tree.path("d/log").c_str(), 0600);
+                      return s.tree.path("d/log");
+                    },
+                    "new", 0600, false,
+                    [](const std::string& target, Scene& s) {
+                      EXPECT_TRUE(S_ISFIFO(modeOf(target)));
+                      onlyTarget(s.tree.path("d"), {"log"});
+                    }},
         ReplaceCase{"AMissingFolderFails", [](Scene& s) { return s.tree.path("missing/log"); },
                     "new", 0600, false,
                     [](const std::string&, Scene& s) {

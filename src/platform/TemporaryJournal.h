@@ -21,7 +21,7 @@ struct FileIdentity {
   bool matches(const FileIdentity& found) const;
 };
 
-// The named temporaries this program has at destinations, recorded while they exist, so
+// The named temporaries of new files (see NewFile) this program has, recorded while they exist, so
 // that a later run removes what a killed run left and nothing else: a user's file that only
 // looks like one of ours is never in it. The journal is a private folder,
 // $XDG_STATE_HOME/resguarda/temporales (default ~/.local/state/resguarda/temporales), with one

@@ -1,5 +1,6 @@
-#include "backup/TemporaryJournal.h"
+#include "platform/TemporaryJournal.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/file.h>
@@ -13,8 +14,7 @@
 #include <ctime>
 #include <vector>
 
-#include "backup/CopyFiles.h"
-#include "backup/DirectoryListing.h"
+#include "platform/NewFile.h"
 
 namespace {
 
@@ -87,6 +87,23 @@ int openFolder(const std::string& path) {
   return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
+// The names in an open folder, read whole before any of them is removed.
+bool listNames(int dirFd, std::vector<std::string>& names) {
+  const int fd = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return false;
+  DIR* dir = ::fdopendir(fd);
+  if (!dir) {
+    ::close(fd);
+    return false;
+  }
+  while (const dirent* entry = ::readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+      names.emplace_back(entry->d_name);
+  }
+  ::closedir(dir);
+  return true;
+}
+
 // What became of one recorded temporary.
 enum class Found { Gone, Unreachable, Busy };
 
@@ -94,7 +111,7 @@ Found removeIfLeftover(const std::string& path, const FileIdentity& recorded) {
   const std::size_t slash = path.rfind('/');
   if (path.empty() || path[0] != '/' || slash == std::string::npos) return Found::Gone;
   const std::string name = path.substr(slash + 1);
-  if (!FileCopier::isTemporaryName(name.c_str())) return Found::Gone;
+  if (!NewFile::isTemporaryName(name.c_str())) return Found::Gone;
 
   UniqueFd folder(openFolder(slash == 0 ? "/" : path.substr(0, slash)));
   struct stat st {};
@@ -182,12 +199,12 @@ void TemporaryJournal::removeLeftovers() {
   if (path.empty()) return;
   UniqueFd dir(openFolder(path));
   if (!dir || !isPrivateFolder(dir.get())) return;
-  DirectoryListing listing;
-  if (!listing.read(dir.get())) return;
+  std::vector<std::string> names;
+  if (!listNames(dir.get(), names)) return;
   const time_t now = std::time(nullptr);
   char target[PATH_MAX];
-  for (std::size_t i = 0; i < listing.size(); ++i) {
-    const char* name = listing.name(i);
+  for (const std::string& listed : names) {
+    const char* name = listed.c_str();
     FileIdentity recorded;
     if (!parseEntryName(name, recorded)) continue;  // not one of ours
     const ssize_t length = ::readlinkat(dir.get(), name, target, sizeof target);

@@ -1,4 +1,4 @@
-#include "backup/TemporaryJournal.h"
+#include "platform/TemporaryJournal.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -9,8 +9,9 @@
 #include <functional>
 #include <string>
 
-#include "CopierFixture.h"
-#include "backup/CopyFiles.h"
+#include "NewFileFixture.h"
+#include "platform/NewFile.h"
+#include "support/ScopedVariable.h"
 #include "support/TempTree.h"
 
 namespace {
@@ -19,52 +20,47 @@ using Files = std::vector<std::string>;
 constexpr char kLookalike[] = ".resguarda-abc123";
 
 // A user's file that merely has the form of our temporaries' names.
-TEST_F(Copier, UsersFileWithATemporaryNameSurvivesCopiesAndTheCleanUp) {
+TEST_F(NewFileFixture, UsersFileWithATemporaryNameSurvivesNewFilesAndTheCleanUp) {
   const std::string mine = tree.write(std::string("out/") + kLookalike, "mine");
-  tree.write("big", content);
   for (const bool unnamed : {true, false}) {
-    FileCopier copier(abandon);
-    copier.setUnnamedTemporaries(unnamed);
-    copy(copier, "big", unnamed ? "x" : "y");  // a new file
-    copy(copier, "big", unnamed ? "x" : "y");  // and its update
+    const char* name = unnamed ? "x" : "y";
+    EXPECT_EQ(write(name, "new", withUnnamed(unnamed)), "");    // a new file
+    EXPECT_EQ(write(name, "newer", withUnnamed(unnamed)), "");  // and its replacement
   }
-  CopyFiles(tree.path("big"), tree.path("out/z"), abandon);
-  FileCopier::removeRecordedLeftovers();
+  NewFile::removeLeftovers();
   EXPECT_EQ(TempTree::read(mine), "mine");
-  EXPECT_EQ(TempTree::list(tree.path("out")), (Files{kLookalike, "x", "y", "z"}));
+  EXPECT_EQ(TempTree::list(tree.path("out")), (Files{kLookalike, "x", "y"}));
   EXPECT_TRUE(journal().empty());
 }
 
-TEST_F(Copier, TemporaryOfALiveWriterIsLeftUntilItDies) {
-  tree.write("big", content);
-  const pid_t writer = startStoppedCopy(false);
+TEST_F(NewFileFixture, TemporaryOfALiveWriterIsLeftUntilItDies) {
+  const pid_t writer = writeInChild(NewFileStep::Written, false, true);
   ASSERT_EQ(temporariesInOut().size(), 1u);
-  FileCopier::removeRecordedLeftovers();
+  NewFile::removeLeftovers();
   EXPECT_EQ(temporariesInOut().size(), 1u);
   EXPECT_EQ(journal().size(), 1u);
   kill(writer);
-  FileCopier::removeRecordedLeftovers();
+  NewFile::removeLeftovers();
   EXPECT_TRUE(TempTree::list(tree.path("out")).empty());
   EXPECT_TRUE(journal().empty());
 }
 
-TEST_F(Copier, LeftoverReplacedByAnotherFileOfTheSameNameIsLeft) {
-  tree.write("big", content);
+TEST_F(NewFileFixture, LeftoverReplacedByAnotherFileOfTheSameNameIsLeft) {
   tree.write("out/x", "old");
-  killMidCopy(false);
+  writeInChild(NewFileStep::Written, false, false);
   const Files left = temporariesInOut();
   ASSERT_EQ(left.size(), 1u);
   const std::string name = tree.path("out/" + left[0]);
   ASSERT_EQ(::unlink(name.c_str()), 0);
   tree.write("out/" + left[0], "someone else's");
-  FileCopier::removeRecordedLeftovers();
+  NewFile::removeLeftovers();
   EXPECT_EQ(TempTree::read(name), "someone else's");
   EXPECT_EQ(TempTree::read(tree.path("out/x")), "old");
   EXPECT_TRUE(journal().empty());
 }
 
 // Hand-made journal entries: only a file that is certainly our leftover is removed.
-class Journal : public Copier {
+class Journal : public NewFileFixture {
  public:
   Journal() {
     tree.mkdir("state/resguarda/temporales");
@@ -105,7 +101,7 @@ TEST_P(HandMadeEntry, RemovesOnlyWhatIsCertainlyOurs) {
   const std::string file = GetParam().make(*this);
   const Files entries = journal();
   ASSERT_EQ(entries.size(), 1u);
-  FileCopier::removeRecordedLeftovers();
+  NewFile::removeLeftovers();
   if (!file.empty()) {
     EXPECT_EQ(TempTree::exists(file), !GetParam().removed);
   }
@@ -205,14 +201,10 @@ INSTANTIATE_TEST_SUITE_P(
                   false, true}),
     [](const testing::TestParamInfo<EntryCase>& p) { return std::string(p.param.name); });
 
-TEST_F(Copier, JournalFolderIsMadePrivateOnFirstNeed) {
-  tree.write("big", content);
+TEST_F(NewFileFixture, JournalFolderIsMadePrivateOnFirstNeed) {
+  EXPECT_EQ(write("x", "new", withUnnamed(true)), "");  // no journal needed
   EXPECT_FALSE(TempTree::exists(tree.path("state")));
-  FileCopier copier(abandon);
-  copy(copier);  // unnamed: no journal needed
-  EXPECT_FALSE(TempTree::exists(tree.path("state")));
-  copier.setUnnamedTemporaries(false);
-  copy(copier, "big", "y");
+  EXPECT_EQ(write("y", "new", withUnnamed(false)), "");
   for (const char* folder : {"state", "state/resguarda", "state/resguarda/temporales"})
     EXPECT_EQ(statOf(folder).st_mode & 07777, 0700) << folder;
 }
@@ -224,7 +216,7 @@ struct NoJournalCase {
   uid_t homeOwner;
 };
 
-class NoJournal : public Copier, public testing::WithParamInterface<NoJournalCase> {};
+class NoJournal : public NewFileFixture, public testing::WithParamInterface<NoJournalCase> {};
 
 TEST_P(NoJournal, LeavesNamedLeftoversAlone) {
   std::optional<std::string> home;
@@ -234,14 +226,11 @@ TEST_P(NoJournal, LeavesNamedLeftoversAlone) {
   }
   ScopedVariable noState("XDG_STATE_HOME", std::nullopt);
   ScopedVariable homeVariable("HOME", home);
-  tree.write("big", content);
-  killMidCopy(false);
-  FileCopier copier(abandon);
-  copier.setUnnamedTemporaries(false);
-  copy(copier, "big", "y");
-  FileCopier::removeRecordedLeftovers();
+  writeInChild(NewFileStep::Written, false, false);
+  EXPECT_EQ(write("y", "new", withUnnamed(false)), "");
+  NewFile::removeLeftovers();
   EXPECT_EQ(temporariesInOut().size(), 1u);
-  EXPECT_TRUE(sameBytes(tree.path("big"), tree.path("out/y")));
+  EXPECT_EQ(TempTree::read(tree.path("out/y")), "new");
   if (home) {
     EXPECT_TRUE(TempTree::list(*home).empty());
   }

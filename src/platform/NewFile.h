@@ -1,0 +1,129 @@
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/TemporaryJournal.h"
+#include "platform/UniqueFd.h"
+
+// The moments of a new file's life that tests kill a writer at.
+enum class NewFileStep {
+  Created,  // the temporary exists, nothing written
+  Written,  // commit() begins: every byte written, mode set
+  Named,    // an unnamed temporary has been given a hidden name just before the rename
+  Placed,   // it stands under its own name; the folder is not synced yet
+};
+
+// What a new file may replace and how it is put in place.
+struct NewFileOptions {
+  // What stands under the file's name at the end. Replace: nothing, or a regular file
+  // that may be written (anything else is refused). Keep: whatever is there stays and
+  // commit() returns false.
+  enum class Existing { Replace, Keep };
+  Existing existing = Existing::Replace;
+  // A symbolic link under the name is replaced itself (never followed) instead of refused.
+  bool replaceLink = false;
+  // Mode given with fchmod just before the file is put in place (it is written 0600).
+  mode_t mode = 0600;
+  // fsync of the file before it is put in place and of the folder afterwards. Files written
+  // this way are few and slow (settings, a run's log): the name is looked at again too.
+  bool durable = false;
+  // Unnamed (O_TMPFILE) temporaries, linked in through /proc; off for file systems and
+  // tests without them.
+  bool unnamedAllowed = true;
+  // Who writes: files that this user may not write are not replaced.
+  uid_t user = ::geteuid();
+  // For tests: called at every step.
+  std::function<void(NewFileStep)> hook;
+};
+
+// A file being written that only ever appears whole: the bytes go to a temporary in the
+// target's folder, which commit() puts under the target's name (replacing the old file in
+// one rename) and nothing else does. Until then, and whenever anything fails, whatever stood
+// there stays as it was. The temporary is created 0600, so nobody else reads it meanwhile;
+// unnamed where the file system allows, so a killed writer leaves nothing; otherwise a short
+// hidden name (".resguarda-" and six letters or digits, so a target at the name length limit
+// still works), locked while in use and recorded in the TemporaryJournal, so that a later
+// removeLeftovers() takes what a killed writer left and never a user's file that looks like
+// one. A read-only file (no write bit, root included, or not writable for this user), a
+// folder, a link (unless asked) or anything that is not a regular file is never replaced.
+// Every failure throws ResguardaError "Unable to write to <path>" with the system's reason.
+class NewFile {
+ public:
+  // `name` in the open folder `dirFd` (one component); `path` names it in errors and, when
+  // absolute, tells the journal where a named temporary is (else /proc is asked).
+  // `known` is what the caller already found under the name (st_mode 0: nothing), to spare
+  // a look; null to have it looked up. `journal` records named temporaries; null for one of
+  // the file's own.
+  NewFile(int dirFd, const char* name, const std::string& path, const NewFileOptions& options,
+          const struct stat* known = nullptr, TemporaryJournal* journal = nullptr);
+  // Without commit() the temporary is removed.
+  ~NewFile();
+  NewFile(const NewFile&) = delete;
+  NewFile& operator=(const NewFile&) = delete;
+
+  // The temporary, for writers of their own (pwrite, copy_file_range, futimens). A caller
+  // writes either through it or through write(), not both: write() is buffered.
+  int fd() const { return fd_.get(); }
+  const std::string& path() const { return path_; }
+  // True when something stood under the name when the file was made.
+  bool existed() const { return existed_; }
+
+  // Appends to the content (buffered).
+  void write(std::string_view bytes);
+  // Gives the file an owner and group; false when the file system or mount cannot store
+  // them (the file keeps ours).
+  bool keepOwner(uid_t owner, gid_t group);
+  // The mode given before the file is put in place, instead of the options' one.
+  void setMode(mode_t mode) { mode_ = mode; }
+  // Puts the file in place. False when the caller asked to keep what was there and
+  // something was. Once only.
+  bool commit();
+
+  // True when `name` has the form of our temporaries' names.
+  static bool isTemporaryName(const char* name);
+  // A fresh name of that form, for a caller's own short-lived hidden link.
+  static std::string temporaryName();
+  // Removes the named temporaries that killed writers left (see TemporaryJournal), and
+  // nothing else.
+  static void removeLeftovers();
+
+ private:
+  void create();
+  void flush();
+  [[noreturn]] void fail(int err);
+  void step(NewFileStep at) const;
+  // Throws unless `found`, standing under the name, may be replaced.
+  void check(const struct stat& found) const;
+  // Looks under the name again, for what came to stand there meanwhile.
+  void lookAgain();
+  bool placeUnnamed();
+  bool placeNamed();
+  void linkUnderTemporaryName(const char* procPath);
+  void named();
+  void dropName();
+
+  int dirFd_;
+  std::string name_;
+  std::string path_;
+  NewFileOptions options_;
+  mode_t mode_;
+  bool existed_ = false;
+  bool done_ = false;  // committed, or failed half-way: no further write or commit
+  std::unique_ptr<TemporaryJournal> ownJournal_;
+  TemporaryJournal* journal_;
+  UniqueFd fd_;
+  UniqueFd lock_;  // holds the lock of a named temporary while fd_ is closed
+  bool unnamed_ = false;
+  bool identified_ = false;
+  bool recorded_ = false;
+  FileIdentity identity_;
+  char tempName_[32] = {};
+  std::string buffer_;
+};
