@@ -126,11 +126,17 @@ void NewFile::create() {
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT)
       throw unableToWrite(path_, errno);
   }
-  for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
-    makeTemporaryName(tempName_);
+  takeFreshName([this] {
     fd_.reset(
         ::openat(dirFd_, tempName_, O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (fd_) {
+    return static_cast<bool>(fd_);
+  });
+}
+
+void NewFile::takeFreshName(const std::function<bool()>& claim) {
+  for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
+    makeTemporaryName(tempName_);
+    if (claim()) {
       named();
       return;
     }
@@ -287,17 +293,9 @@ bool NewFile::placeNamed() {
 }
 
 void NewFile::linkUnderTemporaryName(const char* procPath) {
-  for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
-    makeTemporaryName(tempName_);
-    if (::linkat(AT_FDCWD, procPath, dirFd_, tempName_, AT_SYMLINK_FOLLOW) == 0) {
-      named();
-      return;
-    }
-    const int err = errno;
-    tempName_[0] = '\0';
-    if (err != EEXIST) throw unableToWrite(path_, err);
-  }
-  throw unableToWrite(path_, EEXIST);
+  takeFreshName([this, procPath] {
+    return ::linkat(AT_FDCWD, procPath, dirFd_, tempName_, AT_SYMLINK_FOLLOW) == 0;
+  });
 }
 
 // The temporary has a name now: locked for as long as it has it, and recorded so that a

@@ -106,6 +106,8 @@ class NewFile {
   bool placeUnnamed();
   bool placeNamed();
   void linkUnderTemporaryName(const char* procPath);
+  // Gives the temporary fresh names until `claim` takes one (false with errno EEXIST: taken).
+  void takeFreshName(const std::function<bool()>& claim);
   void named();
   void dropName();
 
