@@ -147,7 +147,7 @@ TEST_F(ExtraerMensajesTest, WritesOnlyMessagesThatCarryAnAttachment) {
   EXPECT_EQ(outputFiles(),
             (std::vector<std::string>{"adjuntos/Bandeja/informe.pdf",
                                       "mensajes/Bandeja/" + eml.substr(eml.rfind('/') + 1)}));
-  EXPECT_EQ(TempTree::read(eml), oe5_JoinLines(withAttachment));
+  EXPECT_EQ(TempTree::read(eml), withAttachment + "\r\n");
   EXPECT_EQ(TempTree::read(attachment), binary(1000, 1));
   // The logged path keeps the blank that the stored name drops.
   EXPECT_EQ(sink_.log, (std::vector<std::string>{eml, attachment + " "}));
@@ -188,7 +188,7 @@ TEST_F(ExtraerMensajesTest, SameNamesOverwriteEarlierFiles) {
   ASSERT_EQ(::stat((dest_ + "adjuntos/Bandeja/a.txt").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);  // like any new file: 0666 less the umask
   EXPECT_EQ(TempTree::read(dest_ + "adjuntos/Bandeja/a.txt"), "segundo");
-  EXPECT_EQ(TempTree::read(messagePath("Bandeja", "Igual", "a.txt\"")), oe5_JoinLines(second));
+  EXPECT_EQ(TempTree::read(messagePath("Bandeja", "Igual", "a.txt\"")), second + "\r\n");
   EXPECT_EQ(sink_.written, 2);
   EXPECT_EQ(outputFiles().size(), 2u);
 }
@@ -249,9 +249,34 @@ TEST_F(ExtraerMensajesTest, MessageWithoutTextDoesNotReuseThePreviousOne) {
   EXPECT_EQ(outputFiles().size(), 2u);
 }
 
-TEST_F(ExtraerMensajesTest, BodyWithoutBlankLineGivesAnEmptyFile) {
+TEST_F(ExtraerMensajesTest, EveryMessageFileGetsOneMoreLineEnd) {
+  // The CR LF that reading adds after the text ends a last body line with a blank line.
+  const std::string head =
+      "Subject: x\r\nContent-Disposition: attachment; filename=\"vacio.bin\"\r\n\r\n";
+  run({{"Bandeja",
+        "Inbox.dbx",
+        true,
+        {message("sin fin", head + "QUJD"), message("con fin", head + "QUJD\r\n")}}});
+  const std::string folder = dest_ + "mensajes/Bandeja/";
+  EXPECT_EQ(TempTree::read(folder +
+                           FiltrarNombre("ana@example.com#sin fin#05/03/2004 9:07:05#"
+                                         "vacio.bin\"") +
+                           ".eml"),
+            head + "QUJD\r\n");
+  EXPECT_EQ(TempTree::read(folder +
+                           FiltrarNombre("ana@example.com#con fin#05/03/2004 9:07:05#"
+                                         "vacio.bin\"") +
+                           ".eml"),
+            head + "QUJD\r\n\r\n");
+  // The later message wrote the file last.
+  EXPECT_EQ(TempTree::read(dest_ + "adjuntos/Bandeja/vacio.bin"), "ABC");
+  EXPECT_EQ(sink_.written, 2);
+  EXPECT_EQ(sink_.log.size(), 4u);
+}
+
+TEST_F(ExtraerMensajesTest, LastBodyLineWithoutBlankLineDecodesNothing) {
   const std::string text =
-      "Subject: x\r\nContent-Disposition: attachment; filename=\"vacio.bin\"\r\n\r\nQUJD\r\n";
+      "Subject: x\r\nContent-Disposition: attachment; filename=\"vacio.bin\"\r\n\r\nQUJD";
   run({{"Bandeja", "Inbox.dbx", true, {message("x", text)}}});
   EXPECT_EQ(TempTree::read(dest_ + "adjuntos/Bandeja/vacio.bin"), "");
   EXPECT_EQ(sink_.written, 1);
