@@ -224,7 +224,10 @@ class StoreReader {
     try {
       // One open per folder file: its index and every message text come from it.
       file = store_.open(folder.FileName);
-      file->setReadAllowance(&allowanceFor(*file));
+      uint64_t& allowance = allowanceFor(*file);
+      // A file already refused for reading too much has been reported once.
+      if (allowance == 0) return true;
+      file->setReadAllowance(&allowance);
       oe5_ReadIndex(*file, folder.FileName == "folders.dbx", messages);
     } catch (const Oe5Refused& refused) {
       return pushFailure(index, refused.path());
