@@ -59,6 +59,12 @@ class BoundedQueue {
     return closed_;
   }
 
+  // The weight waiting now: low while the consumer keeps up, near maxWeight when it does not.
+  std::size_t weight() const {
+    std::lock_guard lock(mutex_);
+    return weight_;
+  }
+
  private:
   mutable std::mutex mutex_;
   std::condition_variable itemAdded_;

@@ -39,8 +39,11 @@ constexpr uint64_t kReadsSlack = 64 * 1024;
 // decoded attachments waiting to be written, each item weighing kItemWeight more.
 constexpr size_t kQueueBytes = 32u << 20;
 constexpr size_t kItemWeight = 4096;
-// A larger attachment is decoded by the writer straight into its file instead of being held
-// in memory ahead of it.
+// Attachments are decoded by the reading thread while the writer has work waiting, and left
+// for the writer to decode straight into its file while the writer waits for the reader:
+// whichever side is behind gets the decoding off its hands. A larger attachment is always
+// left to the writer, so that memory holds no more than its encoded form.
+constexpr size_t kDecodeAheadWhenWaiting = kQueueBytes / 8;
 constexpr size_t kDecodeAheadLimit = 8u << 20;
 
 constexpr size_t kNoFolder = std::numeric_limits<size_t>::max();
@@ -95,18 +98,20 @@ size_t findIn(std::string_view text, size_t from, size_t to, std::string_view ne
 
 // The encoded lines of an attachment starting at start: up to the next blank line, or up
 // to a line beginning with "--" (a boundary) when that comes first. Each line keeps its
-// CR LF. Without either, the body is empty.
+// CR LF. Without either, the body is empty. Every line end of the message text is a CR LF,
+// so both are found at the start of a line: one walk over the line ends finds them.
 std::string_view attachmentBody(std::string_view text, size_t start) {
-  const size_t blank = findIn(text, start, text.size(), kBlankLine);
-  const size_t limit = blank == std::string::npos ? text.size() : blank;
-  size_t boundary =
-      text.compare(start, 2, "--") == 0 ? start : findIn(text, start, limit, "\r\n--");
-  if (boundary != std::string::npos && boundary != start) boundary += 2;
-  if (boundary != std::string::npos && (blank == std::string::npos || boundary <= blank)) {
-    return text.substr(start, boundary - start);
+  if (text.compare(start, 2, "--") == 0) return text.substr(start, 0);
+  const char* const end = text.data() + text.size();
+  const char* line = text.data() + start;
+  while (const char* lineFeed = static_cast<const char*>(std::memchr(line, '\n', end - line))) {
+    line = lineFeed + 1;
+    if (end - line >= 2 &&
+        ((line[0] == '\r' && line[1] == '\n') || (line[0] == '-' && line[1] == '-'))) {
+      return text.substr(start, line - (text.data() + start));
+    }
   }
-  if (blank == std::string::npos) return {};
-  return text.substr(start, blank + 2 - start);
+  return {};
 }
 
 // The name the attachment is stored under: the filtered name without its trailing blanks
@@ -270,6 +275,7 @@ class StoreReader {
                        ".eml";
     item.messagePath = messageFolder + item.messageName;
 
+    const bool decodeAhead = queue_.weight() >= kDecodeAheadWhenWaiting;
     // The message text is cut as the attachments are taken out: rest is where it now starts.
     size_t rest = from;
     for (;;) {
@@ -290,7 +296,7 @@ class StoreReader {
                             filtered.find_first_not_of(' ', stored.size()) != std::string::npos;
       attachment.storedPath = attachmentFolder + stored;
       attachment.loggedPath = attachmentFolder + (replaced ? stored : filtered);
-      if (body.size() <= kDecodeAheadLimit) {
+      if (body.size() <= kDecodeAheadLimit && decodeAhead) {
         attachment.bytes.reserve(body.size() / 4 * 3 + 3);
         StringOutputStream out(attachment.bytes);
         decodeBase64(body, out);

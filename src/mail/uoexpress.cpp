@@ -472,16 +472,24 @@ std::string oe5_MessageLines(std::string_view text) {
 
 namespace {
 
-// True when a CR or LF stands outside a CR LF pair.
+// True when a CR or LF stands outside a CR LF pair: somewhere a LF does not follow a CR, or
+// a CR is not followed by a LF. Tested in fixed chunks, which the compiler vectorises.
 bool hasLoneLineBreak(const std::string& text) {
-  const char* begin = text.data();
-  const char* end = begin + text.size();
-  size_t pairs = 0;
-  for (const char* p = begin; (p = static_cast<const char*>(std::memchr(p, '\n', end - p))); ++p) {
-    if (p == begin || p[-1] != '\r') return true;
-    ++pairs;
+  const char* p = text.data();
+  const size_t n = text.size();
+  if (n == 0) return false;
+  if (p[0] == '\n' || p[n - 1] == '\r') return true;
+  constexpr size_t kChunk = 64;
+  size_t i = 1;
+  for (; i + kChunk <= n; i += kChunk) {
+    unsigned char unpaired = 0;
+    for (size_t j = 0; j < kChunk; ++j) unpaired |= (p[i + j] == '\n') ^ (p[i + j - 1] == '\r');
+    if (unpaired) return true;
   }
-  return static_cast<size_t>(std::count(begin, end, '\r')) != pairs;
+  for (; i < n; ++i) {
+    if ((p[i] == '\n') != (p[i - 1] == '\r')) return true;
+  }
+  return false;
 }
 
 }  // namespace
