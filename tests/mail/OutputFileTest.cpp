@@ -57,8 +57,9 @@ TEST_P(OutputFileExisting, ReplacesOnlyWhatItMay) {
   } catch (const ResguardaError& e) {
     EXPECT_EQ(e.reason(), systemReason(c.error));
     EXPECT_EQ(e.path(), path);
-    if (c.there == Entry::File || c.there == Entry::ReadOnlyFile)
+    if (c.there == Entry::File || c.there == Entry::ReadOnlyFile) {
       EXPECT_EQ(TempTree::read(path), "viejo");
+    }
   }
   EXPECT_EQ(TempTree::read(target), "intacto");
   EXPECT_EQ(TempTree::list(folder), std::vector<std::string>{"f"});
