@@ -11,12 +11,18 @@
 # -DRESGUARDA_BENCH=ON). Set INPROCESS=1 to time the export alone, without the program, and
 # ROUNDS to choose the number of measured rounds (default 5, after one warm-up export).
 # Scratch files go to a temporary folder (SCRATCH to choose it), removed at the end.
+#
+# Before each timed run the previous output is removed, the disk synced and SETTLE seconds
+# (default 6) waited: ext4 without a journal passes over inodes freed in the last seconds
+# when it makes new files, which would charge the removal of one run's 4,500 files to the
+# next run, whichever tool it is.
 set -eu
 
 build=$(cd "${1:-build}" && pwd)
 messages=${2:-2000}
 attachments=${3:-300}
 rounds=${ROUNDS:-5}
+settle=${SETTLE:-6}
 gen="$build/bench/mail_store_gen"
 [ -x "$gen" ] || { echo "missing $gen: configure with -DRESGUARDA_BENCH=ON" >&2; exit 2; }
 
@@ -71,6 +77,7 @@ export_once() {
   rm -rf "$dest"
   mkdir -p "$dest"
   sync
+  sleep "$settle"
   if [ "${INPROCESS:-0}" = 1 ]; then
     timed "$1" "$gen" --export "$store" "$dest/"
   else
@@ -82,6 +89,7 @@ export_once() {
 floor_once() {
   rm -rf "$copy"
   sync
+  sleep "$settle"
   timed "$1" cp -r "$dest" "$copy"
   rm -rf "$copy"
 }
