@@ -19,7 +19,8 @@ ResguardaError cannotMakeFolder(const std::string& path, int err) {
 }  // namespace
 
 OutputTree::OutputTree(std::string destination) : destination_(std::move(destination)) {
-  if (destination_.empty() || destination_.back() != '/') destination_ += '/';
+  // No destination is not the root: opening "" fails.
+  if (!destination_.empty() && destination_.back() != '/') destination_ += '/';
 }
 
 UniqueFd OutputTree::openChild(int parent, const std::string& parentPath, const std::string& name) {

@@ -11,7 +11,7 @@
 // itself may be reached through links, as the user chose it.
 class OutputTree {
  public:
-  // destination ends in "/".
+  // destination: the destination folder, with or without its trailing "/".
   explicit OutputTree(std::string destination);
 
   struct Folders {

@@ -296,6 +296,19 @@ TEST_F(ExtraerMensajesTest, NoScratchFileInTheCurrentFolder) {
   EXPECT_EQ(sink_.written, 1);
 }
 
+TEST_F(ExtraerMensajesTest, NoDestinationWritesNowhere) {
+  const std::string cwd = tree_.mkdir("cwd");
+  char saved[4096];
+  ASSERT_NE(::getcwd(saved, sizeof saved), nullptr);
+  ASSERT_EQ(::chdir(cwd.c_str()), 0);
+  writeStore(store_, {{"Bandeja", "Inbox.dbx", true, {message("x", mimeText({{"\"a\"", "a"}}))}}});
+  ExtraerMensajes(store_, "", sink_);
+  ASSERT_EQ(::chdir(saved), 0);
+  EXPECT_TRUE(TempTree::list(cwd).empty());
+  EXPECT_EQ(sink_.failures.size(), 1u);
+  EXPECT_EQ(sink_.written, 0);
+}
+
 TEST_F(ExtraerMensajesTest, AFailedWriteIsReportedAndSkipsTheMessage) {
   // A folder in the way of the second attachment: its file cannot be put in place.
   tree_.write("dest/adjuntos/Bandeja/b.bin/keep", "x");
