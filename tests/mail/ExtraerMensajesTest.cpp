@@ -1,6 +1,7 @@
 #include "mail/ExtraerMensajes.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -294,6 +295,29 @@ TEST_F(ExtraerMensajesTest, NoScratchFileInTheCurrentFolder) {
   EXPECT_EQ(TempTree::files(cwd), (std::vector<std::string>{"temp.tmp"}));
   EXPECT_EQ(TempTree::read(cwd + "/temp.tmp"), "un archivo del usuario");
   EXPECT_EQ(sink_.written, 1);
+}
+
+TEST_F(ExtraerMensajesTest, AFullDiskFailsOnlyTheMessageThatDoesNotFit) {
+  if (::mount("tmpfs", dest_.c_str(), "tmpfs", 0, "size=1m") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here";
+  struct Unmount {
+    std::string folder;
+    ~Unmount() { ::umount2(folder.c_str(), MNT_DETACH); }
+  } unmount{dest_};
+  run({{"Bandeja",
+        "Inbox.dbx",
+        true,
+        {message("uno", mimeText({{"\"a.bin\"", binary(100000, 1)}})),
+         message("grande", mimeText({{"\"b.bin\"", binary(2000000, 2)}})),
+         message("tres", mimeText({{"\"c.bin\"", binary(100000, 3)}}))}}});
+  ASSERT_EQ(sink_.failures.size(), 1u);
+  EXPECT_NE(sink_.failures[0].find(systemReason(ENOSPC)), std::string::npos) << sink_.failures[0];
+  EXPECT_EQ(sink_.reviewed, 2);
+  EXPECT_EQ(sink_.written, 2);
+  EXPECT_EQ(TempTree::read(dest_ + "adjuntos/Bandeja/c.bin"), binary(100000, 3));
+  EXPECT_EQ(TempTree::list(dest_ + "adjuntos/Bandeja"),
+            (std::vector<std::string>{"a.bin", "c.bin"}));
+  EXPECT_EQ(TempTree::list(dest_ + "mensajes/Bandeja").size(), 2u);
 }
 
 TEST_F(ExtraerMensajesTest, NoDestinationWritesNowhere) {
