@@ -7,6 +7,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -170,15 +171,46 @@ struct ExportItem {
 
 using ExportQueue = BoundedQueue<ExportItem>;
 
+// Buffers of written messages, handed back by the writer so that the reader fills them
+// again instead of growing fresh memory (and faulting it in) for every message.
+class BufferPool {
+ public:
+  std::string take() {
+    std::lock_guard lock(mutex_);
+    if (buffers_.empty()) return {};
+    std::string buffer = std::move(buffers_.back());
+    buffers_.pop_back();
+    held_ -= buffer.capacity();
+    return buffer;
+  }
+
+  void give(std::string&& buffer) {
+    buffer.clear();
+    std::lock_guard lock(mutex_);
+    if (held_ + buffer.capacity() > kHeldBytes || buffers_.size() >= kBuffers) return;
+    held_ += buffer.capacity();
+    buffers_.push_back(std::move(buffer));
+  }
+
+ private:
+  static constexpr size_t kHeldBytes = 16u << 20;
+  static constexpr size_t kBuffers = 16;
+
+  std::mutex mutex_;
+  std::vector<std::string> buffers_;
+  size_t held_ = 0;
+};
+
 // The reading side: walks the store and prepares every message (its text, names and decoded
 // attachments) for the writer. It only reads; every file and every report is the writer's.
 class StoreReader {
  public:
   StoreReader(const std::string& storeFolder, const std::string& destination, ExportQueue& queue,
-              const std::atomic<size_t>& abandonedFolder)
+              BufferPool& pool, const std::atomic<size_t>& abandonedFolder)
       : store_(storeFolder),
         destination_(destination),
         queue_(queue),
+        pool_(pool),
         abandoned_(abandonedFolder) {}
 
   void run() noexcept {
@@ -263,9 +295,11 @@ class StoreReader {
                const std::string& attachmentFolder, ExportItem& item) {
     if (!(message.Flags & kHasAttachments)) return;
     std::string& text = item.text;
+    text = pool_.take();
     oe5_ReadMessageText(file, message.TextPos, text);
     const size_t from = mail_export::findIgnoringCase(text, 0, kAttachmentHeader);
     if (from == std::string::npos) {
+      pool_.give(std::move(text));
       text = std::string();
       return;
     }
@@ -297,6 +331,7 @@ class StoreReader {
       attachment.storedPath = attachmentFolder + stored;
       attachment.loggedPath = attachmentFolder + (replaced ? stored : filtered);
       if (body.size() <= kDecodeAheadLimit && decodeAhead) {
+        attachment.bytes = pool_.take();
         attachment.bytes.reserve(body.size() / 4 * 3 + 3);
         StringOutputStream out(attachment.bytes);
         decodeBase64(body, out);
@@ -314,6 +349,7 @@ class StoreReader {
   Oe5Store store_;
   const std::string& destination_;
   ExportQueue& queue_;
+  BufferPool& pool_;
   const std::atomic<size_t>& abandoned_;
   std::map<std::pair<uint64_t, uint64_t>, uint64_t> allowances_;  // by file identity
 };
@@ -322,9 +358,9 @@ class StoreReader {
 // makes every call to the sink, in the order the messages come.
 class OutputWriter {
  public:
-  OutputWriter(const std::string& destination, ExportSink& sink,
+  OutputWriter(const std::string& destination, ExportSink& sink, BufferPool& pool,
                std::atomic<size_t>& abandonedFolder)
-      : tree_(destination), sink_(sink), abandoned_(abandonedFolder) {}
+      : tree_(destination), sink_(sink), pool_(pool), abandoned_(abandonedFolder) {}
 
   // False when the export ends here.
   bool take(ExportItem& item) {
@@ -347,6 +383,9 @@ class OutputWriter {
         if (item.folder == abandonedFolder_) return true;
         if (!sink_.goOn()) return false;
         handle(item);
+        pool_.give(std::move(item.text));
+        for (PreparedAttachment& attachment : item.attachments)
+          pool_.give(std::move(attachment.bytes));
         return true;
     }
     return true;
@@ -420,6 +459,7 @@ class OutputWriter {
 
   OutputTree tree_;
   ExportSink& sink_;
+  BufferPool& pool_;
   std::atomic<size_t>& abandoned_;
   size_t abandonedFolder_ = kNoFolder;
   size_t folder_ = kNoFolder;
@@ -493,8 +533,9 @@ void ExtraerMensajes(const std::string& storeFolder, const std::string& dirDesti
   // takes about as long as writing its output.
   ExportQueue queue(kQueueBytes);
   std::atomic<size_t> abandonedFolder{kNoFolder};
-  StoreReader reader(storeFolder, destination, queue, abandonedFolder);
-  OutputWriter writer(destination, sink, abandonedFolder);
+  BufferPool pool;
+  StoreReader reader(storeFolder, destination, queue, pool, abandonedFolder);
+  OutputWriter writer(destination, sink, pool, abandonedFolder);
   std::thread readerThread([&reader] { reader.run(); });
   try {
     ExportItem item;
