@@ -40,9 +40,10 @@ constexpr std::array<std::uint8_t, 256> kBase64Values = makeBase64Values();
 
 // The 12 bits of every pair of alphabet characters (the first one first in memory), or
 // kBadPair for a pair holding any other character ("=" included): two lookups per group.
+// Filled when the program starts (too many steps for a compile-time table).
 constexpr std::uint16_t kBadPair = 0xFFFF;
-constexpr std::array<std::uint16_t, 65536> makePairValues() {
-  std::array<std::uint16_t, 65536> pairs{};
+std::array<std::uint16_t, 65536> makePairValues() {
+  std::array<std::uint16_t, 65536> pairs;
   for (unsigned i = 0; i < pairs.size(); ++i) {
     const unsigned first = kBase64Values[i & 0xFF];
     const unsigned second = kBase64Values[i >> 8];
@@ -52,7 +53,7 @@ constexpr std::array<std::uint16_t, 65536> makePairValues() {
   return pairs;
 }
 
-constexpr std::array<std::uint16_t, 65536> kPairValues = makePairValues();
+const std::array<std::uint16_t, 65536> kPairValues = makePairValues();
 
 unsigned pairAt(const unsigned char* p) {
   return kPairValues[p[0] | p[1] << 8];
