@@ -139,11 +139,11 @@ std::string scratch() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 64 * 1024) return 0;
   const std::string root = scratch();
-  // The first byte chooses the folder name and how often the index lists the message (once
-  // for the first six values, up to about ten thousand times), the rest is the message text.
+  // The first byte chooses the folder name and how often the index lists the message (once,
+  // or for the last ten values a thousand times and more), the rest is the message text.
   const char* names[] = {"Bandeja", "..", ".", "", "a/b", "../x"};
   const std::string folderName = size ? names[data[0] % 6] : "Bandeja";
-  const uint32_t listings = size ? 1 + data[0] / 6 * 256u : 1;
+  const uint32_t listings = size && data[0] >= 0xF6 ? 1 + (data[0] - 0xF5) * 1024u : 1;
   const std::string text(reinterpret_cast<const char*>(data) + (size ? 1 : 0), size ? size - 1 : 0);
 
   std::string folderData = folderName + '\0' + "f.dbx" + '\0';
