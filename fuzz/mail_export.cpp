@@ -1,7 +1,8 @@
 // The message export over one untrusted message text: a store of one folder holding one
-// message with the attachment flag is written to a scratch folder and exported. Every file
-// written must land inside the destination, and nothing may be left behind there but .eml
-// files and attachments.
+// message with the attachment flag (listed once, or thousands of times over by a damaged
+// index) is written to a scratch folder and exported. Every file written must land inside
+// the destination, nothing may be left behind there but .eml files and attachments, and
+// the output stays within a small multiple of the folder file's size.
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,9 +25,10 @@ void put32(std::string& bytes, size_t at, uint32_t value) {
   for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
 }
 
-// A DBX file with one index record (entries and data given) reached from the root node.
+// A DBX file with one index record (entries and data given) listed `listings` times by the
+// root node.
 std::string dbxFile(const std::string& text, const std::vector<uint32_t>& entries,
-                    const std::string& data, bool withText) {
+                    const std::string& data, bool withText, uint32_t listings = 1) {
   std::string bytes(0x200, '\0');
   uint32_t first = 0;
   if (withText) {
@@ -54,10 +56,12 @@ std::string dbxFile(const std::string& text, const std::vector<uint32_t>& entrie
   put32(bytes, record + 12 + 4 * (entries.size() - 1), textEntryOffset << 8 | 0x04);
   const uint32_t node = static_cast<uint32_t>(bytes.size());
   put32(bytes, node, node);
-  put32(bytes, node + 16, 1u << 8);
-  put32(bytes, node + 24, record);
-  put32(bytes, node + 28, 0);
-  put32(bytes, node + 32, 0);
+  put32(bytes, node + 16, listings << 8);
+  for (uint32_t i = 0; i < listings; ++i) {
+    put32(bytes, node + 24 + 12 * i, record);
+    put32(bytes, node + 28 + 12 * i, 0);
+    put32(bytes, node + 32 + 12 * i, 0);
+  }
   put32(bytes, 48, node);
   put32(bytes, 196, 1);
   return bytes;
@@ -70,24 +74,27 @@ void writeFile(const std::string& path, const std::string& bytes) {
   std::fclose(f);
 }
 
-// Removes a tree; traps on an entry that is neither a regular file nor a folder, or on a
-// temporary file left behind.
-void removeTree(const std::string& path) {
+// Removes a tree and returns the bytes its files held; traps on an entry that is neither a
+// regular file nor a folder, or on a temporary file left behind.
+uint64_t removeTree(const std::string& path) {
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return;
+  if (::lstat(path.c_str(), &st) != 0) return 0;
+  uint64_t bytes = 0;
   if (S_ISDIR(st.st_mode)) {
     if (DIR* dir = ::opendir(path.c_str())) {
       while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
-        if (name != "." && name != "..") removeTree(path + "/" + name);
+        if (name != "." && name != "..") bytes += removeTree(path + "/" + name);
       }
       ::closedir(dir);
     }
     ::rmdir(path.c_str());
   } else {
-    if (!S_ISREG(st.st_mode) || path.find("/.rgtmp") != std::string::npos) __builtin_trap();
+    if (!S_ISREG(st.st_mode) || path.find("/.resguarda-") != std::string::npos) __builtin_trap();
+    bytes = static_cast<uint64_t>(st.st_size);
     ::unlink(path.c_str());
   }
+  return bytes;
 }
 
 // Traps when the folder holds a name not listed.
@@ -106,10 +113,12 @@ void onlyThese(const std::string& folder, const std::vector<std::string>& allowe
 class NullSink : public ExportSink {
  public:
   bool goOn() const override { return true; }
-  void logLine(const std::string&) override {}
+  void logLine(const std::string&) override { ++lines; }
   void messageReviewed() override {}
   void attachmentWritten() override {}
   void failed(const std::string&, const std::exception&) override {}
+
+  uint64_t lines = 0;
 };
 
 std::string scratch() {
@@ -130,9 +139,11 @@ std::string scratch() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 64 * 1024) return 0;
   const std::string root = scratch();
-  // The first byte chooses the folder name, the rest is the message text.
+  // The first byte chooses the folder name and how often the index lists the message (once,
+  // or for the last ten values a thousand times and more), the rest is the message text.
   const char* names[] = {"Bandeja", "..", ".", "", "a/b", "../x"};
   const std::string folderName = size ? names[data[0] % 6] : "Bandeja";
+  const uint32_t listings = size && data[0] >= 0xF6 ? 1 + (data[0] - 0xF5) * 1024u : 1;
   const std::string text(reinterpret_cast<const char*>(data) + (size ? 1 : 0), size ? size - 1 : 0);
 
   std::string folderData = folderName + '\0' + "f.dbx" + '\0';
@@ -141,17 +152,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     folderData, false));
   const std::string subject = "asunto";
   std::string messageData = subject + '\0' + "a@b" + '\0';
-  writeFile(root + "/store/f.dbx",
-            dbxFile(text,
-                    {0x81 | (0x4000u << 8), 0x08,
-                     static_cast<uint32_t>(subject.size() + 1) << 8 | 0x0E, 0},
-                    messageData, true));
+  const std::string folderFile = dbxFile(
+      text, {0x81 | (0x4000u << 8), 0x08, static_cast<uint32_t>(subject.size() + 1) << 8 | 0x0E, 0},
+      messageData, true, listings);
+  writeFile(root + "/store/f.dbx", folderFile);
 
   NullSink sink;
   ExtraerMensajes(root + "/store", root + "/dest/", sink);
   // Nothing is written beside the destination, nor into the store.
   onlyThese(root, {"store", "dest"});
   onlyThese(root + "/store", {"folders.dbx", "f.dbx"});
-  removeTree(root + "/dest");
+  // Reading stops at four times the folder file, and every file written took at least 29
+  // bytes of it (an attachment header, or a message's text blocks), whatever the index
+  // repeats; the tree holds under three times what was read (a message file whose lone line
+  // ends became CR LF, and the attachments decoded from it).
+  const uint64_t reads = 4 * folderFile.size() + 65536;
+  if (sink.lines > 2 * reads / 29) __builtin_trap();
+  if (removeTree(root + "/dest") > 3 * reads) __builtin_trap();
   return 0;
 }

@@ -16,6 +16,9 @@ class InputByteStream {
   virtual void setPosition(std::uint64_t position) = 0;
   // Reads up to n bytes at the position and moves past them; 0 means the end.
   virtual std::size_t read(char* buffer, std::size_t n) = 0;
+  // All size() bytes, for a stream that holds them in memory (readers then need no buffer
+  // of their own); null otherwise.
+  virtual const char* contiguous() const { return nullptr; }
 };
 
 // A byte sink. write() takes all the bytes or throws: a failed write is never silent.
@@ -35,6 +38,7 @@ class MemoryInputStream : public InputByteStream {
   std::uint64_t position() const override { return position_; }
   void setPosition(std::uint64_t position) override { position_ = position; }
   std::size_t read(char* buffer, std::size_t n) override;
+  const char* contiguous() const override { return data_.data(); }
 
  private:
   std::string_view data_;

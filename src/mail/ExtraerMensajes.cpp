@@ -1,29 +1,53 @@
 #include "mail/ExtraerMensajes.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <functional>
+#include <exception>
+#include <limits>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
 
+#include "mail/BoundedQueue.h"
 #include "mail/ByteStreams.h"
 #include "mail/ExportSink.h"
 #include "mail/FiltrarNombre.h"
+#include "mail/OutputFile.h"
+#include "mail/OutputTree.h"
 #include "mail/StoreFolder.h"
 #include "mail/UUE.h"
 #include "platform/Errors.h"
-#include "platform/FolderChain.h"
 
 namespace {
 
 constexpr std::string_view kAttachmentHeader = "content-disposition: attachment";
 constexpr std::string_view kBlankLine = "\r\n\r\n";
 constexpr int32_t kHasAttachments = 0x4000;
+
+// Reading a folder file, counted in bytes asked of it over the whole run (index walks and
+// text chains, however many folder records name it), stops at this many times its size. A
+// sound store reads each of its files about once; a crafted one that lists a record or a
+// text chain (or a whole folder file) thousands of times would otherwise read and write
+// gigabytes.
+constexpr uint64_t kReadsPerFileByte = 4;
+constexpr uint64_t kReadsSlack = 64 * 1024;
+
+// How far the reading thread may run ahead of the writing one: bytes of message text and
+// decoded attachments waiting to be written, each item weighing kItemWeight more.
+constexpr size_t kQueueBytes = 32u << 20;
+constexpr size_t kItemWeight = 4096;
+// Attachments are decoded by the reading thread while the writer has work waiting, and left
+// for the writer to decode straight into its file while the writer waits for the reader:
+// whichever side is behind gets the decoding off its hands. A larger attachment is always
+// left to the writer, so that memory holds no more than its encoded form.
+constexpr size_t kDecodeAheadWhenWaiting = kQueueBytes / 8;
+constexpr size_t kDecodeAheadLimit = 8u << 20;
+
+constexpr size_t kNoFolder = std::numeric_limits<size_t>::max();
 
 }  // namespace
 
@@ -73,78 +97,22 @@ size_t findIn(std::string_view text, size_t from, size_t to, std::string_view ne
   return hit ? static_cast<const char*>(hit) - text.data() : std::string_view::npos;
 }
 
-// Creates a folder and its missing parents; failures show up when a file is created in it.
-mode_t fileMode() {
-  // The umask, read without changing it (another thread may be creating files meanwhile).
-  mode_t mask = 022;
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("Umask:", 0) == 0) {
-      mask = static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
-      break;
+// The encoded lines of an attachment starting at start: up to the next blank line, or up
+// to a line beginning with "--" (a boundary) when that comes first. Each line keeps its
+// CR LF. Without either, the body is empty. Every line end of the message text is a CR LF,
+// so both are found at the start of a line: one walk over the line ends finds them.
+std::string_view attachmentBody(std::string_view text, size_t start) {
+  if (text.compare(start, 2, "--") == 0) return text.substr(start, 0);
+  const char* const end = text.data() + text.size();
+  const char* line = text.data() + start;
+  while (const char* lineFeed = static_cast<const char*>(std::memchr(line, '\n', end - line))) {
+    line = lineFeed + 1;
+    if (end - line >= 2 &&
+        ((line[0] == '\r' && line[1] == '\n') || (line[0] == '-' && line[1] == '-'))) {
+      return text.substr(start, line - (text.data() + start));
     }
   }
-  return 0666 & ~mask;
-}
-
-// A short hidden name, unused in folder, for a file about to be renamed into place.
-std::string hiddenName(const std::string& folder) {
-  static std::atomic<unsigned> counter = 0;
-  struct stat st {};
-  for (;;) {
-    const std::string name =
-        folder + ".rgtmp-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
-    if (::lstat(name.c_str(), &st) != 0) return name;
-  }
-}
-
-// Writes a file so that it appears whole or not at all: the bytes go to an unnamed file in
-// the destination folder (or, where the file system lacks those, to a hidden temporary name),
-// which is renamed into place only when complete. A failure, or the process being killed,
-// never leaves a partial file nor spoils an earlier copy.
-void writeFileAtomically(const std::string& path, mode_t mode,
-                         const std::function<void(OutputByteStream&)>& produce) {
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-  std::string temp;
-  bool unnamed = true;
-  int fd = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-  if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-    unnamed = false;
-    temp = folder + ".rgtmp-XXXXXX";
-    fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd >= 0 && ::fchmod(fd, mode) != 0) {
-      const int err = errno;
-      ::close(fd);
-      ::unlink(temp.c_str());
-      throw unableToWrite(path, err);
-    }
-  }
-  if (fd < 0) throw unableToWrite(path, errno);
-  int err = 0;
-  try {
-    FdOutputStream out(fd, path);
-    produce(out);
-  } catch (...) {
-    ::close(fd);
-    if (!unnamed) ::unlink(temp.c_str());
-    throw;
-  }
-  bool named = !unnamed;
-  if (unnamed) {
-    // The unnamed file gets a name only now, for the instant before the rename.
-    temp = hiddenName(folder);
-    const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    named = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0;
-    if (!named) err = errno;
-  }
-  if (::close(fd) != 0 && err == 0) err = errno;
-  if (err == 0 && ::rename(temp.c_str(), path.c_str()) != 0) err = errno;
-  if (err != 0) {
-    if (named) ::unlink(temp.c_str());
-    throw unableToWrite(path, err);
-  }
+  return {};
 }
 
 // The name the attachment is stored under: the filtered name without its trailing blanks
@@ -157,137 +125,346 @@ std::string storedName(const std::string& filtered) {
   return name;
 }
 
-class Exporter {
+void decodeBase64(std::string_view body, OutputByteStream& out) {
+  MemoryInputStream in(body);
+  TUUProcessor decoder;
+  decoder.Method = uuMime;
+  decoder.InputStream = &in;
+  decoder.OutputStream = &out;
+  decoder.Decode();
+}
+
+struct PreparedAttachment {
+  std::string storedName;  // in adjuntos/<folder>/
+  std::string storedPath;
+  std::string loggedPath;
+  size_t bodyStart = 0;  // the encoded body within the message's text
+  size_t bodyLength = 0;
+  bool decoded = false;  // bytes hold the decoded body; else the writer decodes it
+  std::string bytes;
+};
+
+// One step of the export, handed from the reading thread to the writing one.
+struct ExportItem {
+  enum class Kind { Folder, Message, FolderFailed, Fatal };
+  enum class Outcome { Count, Skip, Write };
+
+  Kind kind = Kind::Message;
+  size_t folder = 0;      // the folder's place in the folder list
+  std::string component;  // Folder: its name as a path component
+  // Message: only counted, skipped (a failure: not counted, nothing said), or written.
+  Outcome outcome = Outcome::Count;
+  std::string text;  // the .eml file's contents
+  std::string messageName;
+  std::string messagePath;
+  std::vector<PreparedAttachment> attachments;
+  // FolderFailed, Fatal
+  std::string errorPath;
+  std::exception_ptr error;
+
+  size_t weight() const {
+    size_t bytes = kItemWeight + text.size();
+    for (const PreparedAttachment& a : attachments) bytes += a.bytes.size();
+    return bytes;
+  }
+};
+
+using ExportQueue = BoundedQueue<ExportItem>;
+
+// Buffers of written messages, handed back by the writer so that the reader fills them
+// again instead of growing fresh memory (and faulting it in) for every message.
+class BufferPool {
  public:
-  Exporter(const std::string& storeFolder, const std::string& dirDestino, ExportSink& sink)
-      : store_(storeFolder), sink_(sink), mode_(fileMode()) {
-    destination_ = dirDestino;
-    if (!destination_.empty() && destination_.back() != '/') destination_ += '/';
+  std::string take() {
+    std::lock_guard lock(mutex_);
+    if (buffers_.empty()) return {};
+    std::string buffer = std::move(buffers_.back());
+    buffers_.pop_back();
+    held_ -= buffer.capacity();
+    return buffer;
   }
 
-  void run() {
-    Toe5_IndexList folders;
-    store_.oe5_ReadIndex("folders.dbx", &folders);
-    for (const Toe5_FolderInfo& folder : folders.Folders) {
-      if (!sink_.goOn()) break;
-      try {
-        exportFolder(folder);
-      } catch (const std::exception&) {
-        // An unreadable folder is skipped; the next one follows.
-      }
-    }
+  void give(std::string&& buffer) {
+    buffer.clear();
+    std::lock_guard lock(mutex_);
+    if (held_ + buffer.capacity() > kHeldBytes || buffers_.size() >= kBuffers) return;
+    held_ += buffer.capacity();
+    buffers_.push_back(std::move(buffer));
   }
 
  private:
-  void exportFolder(const Toe5_FolderInfo& folder) {
-    // One open per folder file: its index and every message text come from it.
-    const auto file = store_.open(folder.FileName);
-    Toe5_IndexList messages;
-    oe5_ReadIndex(*file, folder.FileName == "folders.dbx", messages);
-    const std::string name = mail_export::folderComponent(folder.Name);
-    for (const Toe5_MessageInfo& message : messages.Messages) {
-      if (!sink_.goOn()) break;
-      try {
-        exportMessage(*file, name, message);
-      } catch (const std::exception&) {
-        // The message is skipped with its remaining attachments and is not counted.
+  static constexpr size_t kHeldBytes = 16u << 20;
+  static constexpr size_t kBuffers = 16;
+
+  std::mutex mutex_;
+  std::vector<std::string> buffers_;
+  size_t held_ = 0;
+};
+
+// The reading side: walks the store and prepares every message (its text, names and decoded
+// attachments) for the writer. It only reads; every file and every report is the writer's.
+class StoreReader {
+ public:
+  StoreReader(const std::string& storeFolder, const std::string& destination, ExportQueue& queue,
+              BufferPool& pool, const std::atomic<size_t>& abandonedFolder)
+      : store_(storeFolder),
+        destination_(destination),
+        queue_(queue),
+        pool_(pool),
+        abandoned_(abandonedFolder) {}
+
+  void run() noexcept {
+    try {
+      Toe5_IndexList folders;
+      store_.oe5_ReadIndex("folders.dbx", &folders);
+      for (size_t i = 0; i < folders.Folders.size(); ++i) {
+        ExportItem start;
+        start.kind = ExportItem::Kind::Folder;
+        start.folder = i;
+        start.component = mail_export::folderComponent(folders.Folders[i].Name);
+        const std::string component = start.component;
+        if (!push(std::move(start)) || !readFolder(i, folders.Folders[i], component)) break;
       }
+    } catch (...) {
+      ExportItem fatal;
+      fatal.kind = ExportItem::Kind::Fatal;
+      fatal.error = std::current_exception();
+      push(std::move(fatal));
     }
+    queue_.finish();
   }
 
-  void exportMessage(Oe5File& file, const std::string& folderName,
-                     const Toe5_MessageInfo& message) {
-    if (message.Flags & kHasAttachments) {
-      std::string& text = text_;
-      oe5_ReadMessageText(file, message.TextPos, text);
-      const size_t from = mail_export::findIgnoringCase(text, 0, kAttachmentHeader);
-      if (from != std::string::npos) writeMessage(folderName, message, text, from);
-    }
-    sink_.messageReviewed();
+ private:
+  bool push(ExportItem item) {
+    const size_t weight = item.weight();
+    return queue_.push(std::move(item), weight);
   }
 
-  void writeMessage(const std::string& folderName, const Toe5_MessageInfo& message,
-                    const std::string& text, size_t from) {
-    const std::string messageFolder = destination_ + "mensajes/" + folderName + "/";
-    const std::string attachmentFolder = destination_ + "adjuntos/" + folderName + "/";
-    // A folder that cannot be made shows up as a failed write below.
-    createFolderChain(messageFolder);
-    createFolderChain(attachmentFolder);
+  bool pushFailure(size_t folder, const std::string& path) {
+    ExportItem failure;
+    failure.kind = ExportItem::Kind::FolderFailed;
+    failure.folder = folder;
+    failure.errorPath = path;
+    failure.error = std::current_exception();
+    return push(std::move(failure));
+  }
 
+  uint64_t& allowanceFor(const Oe5File& file) {
+    const uint64_t allowance = kReadsPerFileByte * file.size() + kReadsSlack;
+    return allowances_.try_emplace(file.identity(), allowance).first->second;
+  }
+
+  // False once the writer wants no more.
+  bool readFolder(size_t index, const Toe5_FolderInfo& folder, const std::string& component) {
+    std::unique_ptr<Oe5File> file;
+    Toe5_IndexList messages;
+    try {
+      // One open per folder file: its index and every message text come from it.
+      file = store_.open(folder.FileName);
+      uint64_t& allowance = allowanceFor(*file);
+      // A file already refused for reading too much has been reported once.
+      if (allowance == 0) return true;
+      file->setReadAllowance(&allowance);
+      oe5_ReadIndex(*file, folder.FileName == "folders.dbx", messages);
+    } catch (const Oe5Refused& refused) {
+      return pushFailure(index, refused.path());
+    } catch (const std::exception&) {
+      return true;  // a folder whose file cannot be opened or read is skipped
+    }
+    const std::string messageFolder = destination_ + "mensajes/" + component + "/";
+    const std::string attachmentFolder = destination_ + "adjuntos/" + component + "/";
+    for (const Toe5_MessageInfo& message : messages.Messages) {
+      if (abandoned_.load(std::memory_order_relaxed) == index) return true;
+      ExportItem item;
+      item.folder = index;
+      try {
+        prepare(*file, message, messageFolder, attachmentFolder, item);
+      } catch (const Oe5Refused& refused) {
+        return pushFailure(index, refused.path());
+      } catch (const std::exception&) {
+        item = ExportItem();
+        item.folder = index;
+        item.outcome = ExportItem::Outcome::Skip;
+      }
+      if (!push(std::move(item))) return false;
+    }
+    return true;
+  }
+
+  void prepare(Oe5File& file, const Toe5_MessageInfo& message, const std::string& messageFolder,
+               const std::string& attachmentFolder, ExportItem& item) {
+    if (!(message.Flags & kHasAttachments)) return;
+    std::string& text = item.text;
+    text = pool_.take();
+    oe5_ReadMessageText(file, message.TextPos, text);
+    const size_t from = mail_export::findIgnoringCase(text, 0, kAttachmentHeader);
+    if (from == std::string::npos) {
+      pool_.give(std::move(text));
+      text = std::string();
+      return;
+    }
     std::string name = mail_export::attachmentName(text, from);
-    const std::string messagePath =
-        messageFolder +
-        FiltrarNombre(message.SenderAddress + "#" + message.Subject + "#" +
-                      mail_export::dateText(message.ReceivedTime) + "#" + name) +
-        ".eml";
-    write(messagePath, messagePath,
-          [&](OutputByteStream& out) { out.write(text.data(), text.size()); });
-    sink_.logLine(messagePath);
+    item.messageName = FiltrarNombre(message.SenderAddress + "#" + message.Subject + "#" +
+                                     mail_export::dateText(message.ReceivedTime) + "#" + name) +
+                       ".eml";
+    item.messagePath = messageFolder + item.messageName;
 
+    const bool decodeAhead = queue_.weight() >= kDecodeAheadWhenWaiting;
     // The message text is cut as the attachments are taken out: rest is where it now starts.
     size_t rest = from;
     for (;;) {
       const size_t header = findIn(text, rest, text.size(), kBlankLine);
       rest = header == std::string::npos ? std::min(rest + 3, text.size()) : header + 4;
       const std::string_view body = attachmentBody(text, rest);
+      PreparedAttachment& attachment = item.attachments.emplace_back();
+      attachment.bodyStart = rest;
+      attachment.bodyLength = body.size();
       rest += body.size();
 
       // The log shows the filtered name, trailing blank included, as the original did; only
       // a name that had to be replaced is shown as stored.
       const std::string filtered = FiltrarNombre(name);
-      const std::string stored = storedName(filtered);
+      attachment.storedName = storedName(filtered);
+      const std::string& stored = attachment.storedName;
       const bool replaced = filtered.compare(0, stored.size(), stored) != 0 ||
                             filtered.find_first_not_of(' ', stored.size()) != std::string::npos;
-      const std::string logged = attachmentFolder + (replaced ? stored : filtered);
-      write(attachmentFolder + stored, logged, [&](OutputByteStream& out) {
-        MemoryInputStream in(body);
-        TUUProcessor decoder;
-        decoder.Method = uuMime;
-        decoder.InputStream = &in;
-        decoder.OutputStream = &out;
-        decoder.Decode();
-      });
-      sink_.logLine(logged);
-      sink_.attachmentWritten();
+      attachment.storedPath = attachmentFolder + stored;
+      attachment.loggedPath = attachmentFolder + (replaced ? stored : filtered);
+      if (body.size() <= kDecodeAheadLimit && decodeAhead) {
+        attachment.bytes = pool_.take();
+        attachment.bytes.reserve(body.size() / 4 * 3 + 3);
+        StringOutputStream out(attachment.bytes);
+        decodeBase64(body, out);
+        attachment.decoded = true;
+      }
 
       const size_t next = mail_export::findIgnoringCase(text, rest, kAttachmentHeader);
       if (next == std::string::npos) break;
       name = mail_export::attachmentName(text, next);
       rest = next;
     }
-  }
-
-  // The encoded lines of an attachment starting at start: up to the next blank line, or up
-  // to a line beginning with "--" (a boundary) when that comes first. Each line keeps its
-  // CR LF. Without either, the body is empty.
-  static std::string_view attachmentBody(const std::string& text, size_t start) {
-    const size_t blank = findIn(text, start, text.size(), kBlankLine);
-    const size_t limit = blank == std::string::npos ? text.size() : blank;
-    size_t boundary =
-        text.compare(start, 2, "--") == 0 ? start : findIn(text, start, limit, "\r\n--");
-    if (boundary != std::string::npos && boundary != start) boundary += 2;
-    if (boundary != std::string::npos && (blank == std::string::npos || boundary <= blank)) {
-      return std::string_view(text).substr(start, boundary - start);
-    }
-    if (blank == std::string::npos) return {};
-    return std::string_view(text).substr(start, blank + 2 - start);
-  }
-
-  void write(const std::string& path, const std::string& shownPath,
-             const std::function<void(OutputByteStream&)>& produce) {
-    try {
-      writeFileAtomically(path, mode_, produce);
-    } catch (const std::exception& error) {
-      sink_.failed(shownPath, error);
-      throw;
-    }
+    item.outcome = ExportItem::Outcome::Write;
   }
 
   Oe5Store store_;
+  const std::string& destination_;
+  ExportQueue& queue_;
+  BufferPool& pool_;
+  const std::atomic<size_t>& abandoned_;
+  std::map<std::pair<uint64_t, uint64_t>, uint64_t> allowances_;  // by file identity
+};
+
+// The writing side, on the caller's thread: makes the output folders, writes the files and
+// makes every call to the sink, in the order the messages come.
+class OutputWriter {
+ public:
+  OutputWriter(const std::string& destination, ExportSink& sink, BufferPool& pool,
+               std::atomic<size_t>& abandonedFolder)
+      : tree_(destination), sink_(sink), pool_(pool), abandoned_(abandonedFolder) {}
+
+  // False when the export ends here.
+  bool take(ExportItem& item) {
+    switch (item.kind) {
+      case ExportItem::Kind::Folder:
+        // The stop request is tested before every folder and every message.
+        if (!sink_.goOn()) return false;
+        folder_ = item.folder;
+        component_ = std::move(item.component);
+        tree_.closeFolder();
+        return true;
+      case ExportItem::Kind::FolderFailed:
+        if (item.folder != abandonedFolder_) report(item.errorPath, item.error);
+        abandon(item.folder);
+        return true;
+      case ExportItem::Kind::Fatal:
+        fatal_ = item.error;
+        return false;
+      case ExportItem::Kind::Message:
+        if (item.folder == abandonedFolder_) return true;
+        if (!sink_.goOn()) return false;
+        handle(item);
+        pool_.give(std::move(item.text));
+        for (PreparedAttachment& attachment : item.attachments)
+          pool_.give(std::move(attachment.bytes));
+        return true;
+    }
+    return true;
+  }
+
+  std::exception_ptr fatal() const { return fatal_; }
+
+ private:
+  void handle(ExportItem& item) {
+    // A message that failed is skipped with its remaining attachments and is not counted.
+    if (item.outcome == ExportItem::Outcome::Skip) return;
+    if (item.outcome == ExportItem::Outcome::Write && !write(item)) return;
+    sink_.messageReviewed();
+  }
+
+  bool write(ExportItem& item) {
+    OutputTree::Folders folders{};
+    try {
+      folders = tree_.open(component_);
+    } catch (const std::exception& error) {
+      // The folder's outputs cannot go anywhere safe: the rest of the folder is left out.
+      sink_.failed(item.messagePath, error);
+      abandon(folder_);
+      return false;
+    }
+    if (!put(folders.messages, item.messageName, item.messagePath, item.text)) return false;
+    sink_.logLine(item.messagePath);
+    for (PreparedAttachment& attachment : item.attachments) {
+      bool written;
+      if (attachment.decoded) {
+        written = put(folders.attachments, attachment.storedName, attachment.storedPath,
+                      attachment.bytes);
+      } else {
+        const std::string_view body =
+            std::string_view(item.text).substr(attachment.bodyStart, attachment.bodyLength);
+        written = put(folders.attachments, attachment.storedName, attachment.storedPath,
+                      [body](OutputByteStream& out) { decodeBase64(body, out); });
+      }
+      if (!written) return false;
+      sink_.logLine(attachment.loggedPath);
+      sink_.attachmentWritten();
+    }
+    return true;
+  }
+
+  template <typename Bytes>
+  bool put(int dirFd, const std::string& name, const std::string& path, const Bytes& bytes) {
+    try {
+      writeOutputFile(dirFd, name, path, bytes);
+      return true;
+    } catch (const std::exception& error) {
+      sink_.failed(path, error);
+      return false;
+    }
+  }
+
+  void report(const std::string& path, const std::exception_ptr& error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+      sink_.failed(path, e);
+    } catch (...) {
+      sink_.failed(path, std::runtime_error("unknown error"));
+    }
+  }
+
+  void abandon(size_t folder) {
+    abandonedFolder_ = folder;
+    abandoned_.store(folder, std::memory_order_relaxed);
+  }
+
+  OutputTree tree_;
   ExportSink& sink_;
-  std::string text_;  // the message in hand; its storage serves every message
-  std::string destination_;
-  mode_t mode_;
+  BufferPool& pool_;
+  std::atomic<size_t>& abandoned_;
+  size_t abandonedFolder_ = kNoFolder;
+  size_t folder_ = kNoFolder;
+  std::string component_;
+  std::exception_ptr fatal_;
 };
 
 }  // namespace
@@ -310,23 +487,26 @@ std::string attachmentName(std::string_view text, size_t from) {
   if (found == std::string_view::npos) {
     start = from + 5;  // as if "name=" stood at the very start
   } else {
-    start = found + 6;  // "name=" and the opening quote
-    if (found + 5 < text.size() && text[found + 5] != '"') {
-      // Unquoted: the name runs from right after "name=" to the end of its token, and a CR
-      // stands in for the closing quote that the name filter turns into a blank.
-      const size_t begin = found + 5;
-      size_t end = begin;
+    // The character after "name=" is skipped and a quote after it becomes a blank, so
+    // name="x", name= "x" and name=<tab>"x" all end at the closing quote. Only a name right
+    // after "name=" is unquoted: it runs to the end of its token, and a CR stands in for the
+    // closing quote that the name filter turns into a blank.
+    const size_t after = found + 5;
+    if (after < text.size() && !std::strchr("\" \t", text[after])) {
+      size_t end = after;
       while (end < text.size() && !std::strchr("\r\n; \t", text[end])) ++end;
-      return std::string(text.substr(begin, end - begin)) + "\r";
+      return std::string(text.substr(after, end - after)) + "\r";
     }
+    start = found + 6;
   }
   if (start >= text.size()) return {};
-  std::string name(text.substr(start));
-  if (name.front() == '"') name.front() = ' ';
-  size_t end = name.find('"');
-  if (end == std::string::npos) end = name.find('\r');
-  if (end == std::string::npos) return {};
-  name.resize(end + 1);
+  const std::string_view rest = text.substr(start);
+  const bool quoted = rest.front() == '"';
+  size_t end = rest.find('"', quoted ? 1 : 0);
+  if (end == std::string_view::npos) end = rest.find('\r');
+  if (end == std::string_view::npos) return {};
+  std::string name(rest.substr(0, end + 1));
+  if (quoted) name.front() = ' ';
   return name;
 }
 
@@ -347,7 +527,28 @@ std::string dateText(const Toe5_FileTime& received) {
 
 void ExtraerMensajes(const std::string& storeFolder, const std::string& dirDestino,
                      ExportSink& sink) {
-  Exporter(storeFolder, dirDestino, sink).run();
+  std::string destination = dirDestino;
+  if (!destination.empty() && destination.back() != '/') destination += '/';
+  // One thread reads and decodes the next messages while this one writes, so the export
+  // takes about as long as writing its output.
+  ExportQueue queue(kQueueBytes);
+  std::atomic<size_t> abandonedFolder{kNoFolder};
+  BufferPool pool;
+  StoreReader reader(storeFolder, destination, queue, pool, abandonedFolder);
+  OutputWriter writer(destination, sink, pool, abandonedFolder);
+  std::thread readerThread([&reader] { reader.run(); });
+  try {
+    ExportItem item;
+    while (queue.pop(item) && writer.take(item)) {
+    }
+  } catch (...) {
+    queue.close();
+    readerThread.join();
+    throw;
+  }
+  queue.close();
+  readerThread.join();
+  if (writer.fatal()) std::rethrow_exception(writer.fatal());
 }
 
 void ExtraerMensajes(const std::string& dirDestino, ExportSink& sink) {

@@ -11,7 +11,11 @@ class ExportSink;
 // writes the whole message to dirDestino + "mensajes/" + folder + "/" and each attachment,
 // decoded from Base64, to dirDestino + "adjuntos/" + folder + "/". Messages without one are
 // only counted. Failing to read folders.dbx raises cannotOpenFile; a folder or message that
-// fails is skipped (failed writes are reported through sink.failed first).
+// fails is skipped. Reported through sink.failed first: a file that could not be written
+// (or may not be, being read-only), an output folder that cannot be made or has a link in
+// its place (the rest of that folder is left out), and a store file refused (Oe5Refused).
+// The store is read and decoded on a thread of the export's own; every call to sink is
+// made on the caller's thread.
 void ExtraerMensajes(const std::string& storeFolder, const std::string& dirDestino,
                      ExportSink& sink);
 // The same for the current user's store (oe5_StoreFolder()).

@@ -12,6 +12,7 @@
 #include <unordered_set>
 
 #include "platform/Errors.h"
+#include "platform/UniqueFd.h"
 
 namespace {
 
@@ -263,16 +264,38 @@ size_t Oe5Memory::read(uint64_t offset, void* dst, size_t len) {
 
 Oe5File::Oe5File(const std::string& path) : path_(path) {
   // O_NONBLOCK keeps a FIFO planted under a store file's name from blocking the open.
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd_ < 0) throw cannotOpenFile(path, errno);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) throw cannotOpenFile(path, errno);
+  adopt(fd);
+}
+
+Oe5File::Oe5File(int fd, std::string path) : path_(std::move(path)) {
+  adopt(fd);
+}
+
+void Oe5File::adopt(int fd) {
+  fd_ = fd;
   struct stat st {};
   if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
     const int err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     ::close(fd_);
     fd_ = -1;
-    throw cannotOpenFile(path, err);
+    throw cannotOpenFile(path_, err);
   }
   size_ = static_cast<uint64_t>(st.st_size);
+  device_ = st.st_dev;
+  inode_ = st.st_ino;
+}
+
+void Oe5File::charge(size_t len) {
+  if (!allowance_) return;
+  if (len > *allowance_) {
+    *allowance_ = 0;
+    throw Oe5Refused("Cannot read file " + path_, path_,
+                     "damaged file: reading its messages would take far more than its size; "
+                     "the rest of the folder is left out");
+  }
+  *allowance_ -= len;
 }
 
 Oe5File::~Oe5File() {
@@ -296,6 +319,11 @@ bool Oe5File::fill(uint64_t offset) {
 }
 
 size_t Oe5File::read(uint64_t offset, void* dst, size_t len) {
+  charge(len);
+  return readUncharged(offset, dst, len);
+}
+
+size_t Oe5File::readUncharged(uint64_t offset, void* dst, size_t len) {
   if (offset >= size_ || len == 0) return 0;
   len = static_cast<size_t>(std::min<uint64_t>(len, size_ - offset));
   if (len > kWindowSize) {
@@ -320,13 +348,16 @@ size_t Oe5File::read(uint64_t offset, void* dst, size_t len) {
 }
 
 const uint8_t* Oe5File::view(uint64_t offset, size_t len, uint8_t* scratch) {
+  charge(len);
   if (len <= kWindowSize && offset < size_ && len <= size_ - offset) {
     if (offset < windowStart_ || offset + len > windowStart_ + windowLength_) fill(offset);
     if (offset >= windowStart_ && offset + len <= windowStart_ + windowLength_) {
       return window_.data() + (offset - windowStart_);
     }
   }
-  return Oe5Source::view(offset, len, scratch);
+  const size_t got = readUncharged(offset, scratch, len);
+  if (got < len) std::memset(scratch + got, 0, len - got);
+  return scratch;
 }
 
 Toe5_FileHeader oe5_ReadHeader(Oe5Source& file) {
@@ -404,35 +435,61 @@ void oe5_ReadIndex(Oe5Source& file, bool folderMode, Toe5_IndexList& list) {
   }
 }
 
-std::string oe5_JoinLines(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 32 + 2);
+namespace {
+
+// Appends text with every lone CR and lone LF made a CR LF.
+void appendWithCrLf(std::string_view text, std::string& out) {
   const char* p = text.data();
   const char* end = p + text.size();
   while (p < end) {
     const char* stop = p;
     while (stop < end && *stop != '\r' && *stop != '\n') ++stop;
     out.append(p, stop);
-    out += "\r\n";
     if (stop == end) break;
+    out += "\r\n";
     p = stop + 1;
     if (*stop == '\r' && p < end && *p == '\n') ++p;
   }
+}
+
+}  // namespace
+
+std::string oe5_JoinLines(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 32 + 2);
+  appendWithCrLf(text, out);
+  if (!out.empty() && !out.ends_with("\r\n")) out += "\r\n";
+  return out;
+}
+
+std::string oe5_MessageLines(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 32 + 2);
+  appendWithCrLf(text, out);
+  out += "\r\n";
   return out;
 }
 
 namespace {
 
-// True when a CR or LF stands outside a CR LF pair.
+// True when a CR or LF stands outside a CR LF pair: somewhere a LF does not follow a CR, or
+// a CR is not followed by a LF. Tested in fixed chunks, which the compiler vectorises.
 bool hasLoneLineBreak(const std::string& text) {
-  const char* begin = text.data();
-  const char* end = begin + text.size();
-  size_t pairs = 0;
-  for (const char* p = begin; (p = static_cast<const char*>(std::memchr(p, '\n', end - p))); ++p) {
-    if (p == begin || p[-1] != '\r') return true;
-    ++pairs;
+  const char* p = text.data();
+  const size_t n = text.size();
+  if (n == 0) return false;
+  if (p[0] == '\n' || p[n - 1] == '\r') return true;
+  constexpr size_t kChunk = 64;
+  size_t i = 1;
+  for (; i + kChunk <= n; i += kChunk) {
+    unsigned char unpaired = 0;
+    for (size_t j = 0; j < kChunk; ++j) unpaired |= (p[i + j] == '\n') ^ (p[i + j - 1] == '\r');
+    if (unpaired) return true;
   }
-  return static_cast<size_t>(std::count(begin, end, '\r')) != pairs;
+  for (; i < n; ++i) {
+    if ((p[i] == '\n') != (p[i - 1] == '\r')) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -475,12 +532,13 @@ void oe5_ReadMessageText(Oe5Source& file, int32_t textPos, std::string& text) {
     pos = le32(block + 12);
   }
   if (text.size() > fileSize) text.resize(fileSize);
-  // Stored text normally has CR LF line ends already; then only a last line end may be due.
-  if (!hasLoneLineBreak(text)) {
-    if (!text.empty() && !text.ends_with("\r\n")) text += "\r\n";
-    return;
+  // The list's text is the message text followed by one CR LF, whatever the text ends in.
+  // Stored text normally has CR LF line ends already and is then kept as it is.
+  if (hasLoneLineBreak(text)) {
+    text = oe5_MessageLines(text);
+  } else {
+    text += "\r\n";
   }
-  text = oe5_JoinLines(text);
 }
 
 Toe5_DateTime oe5_FileTimeToDateTime(const Toe5_FileTime& fileTime) {
@@ -528,12 +586,19 @@ Oe5Store::Oe5Store(std::string storeFolder) : folder_(std::move(storeFolder)) {
   if (folder_.empty() || folder_.back() != '/') folder_ += '/';
 }
 
-std::string Oe5Store::filePath(const std::string& fileName) const {
-  const std::string exact = folder_ + fileName;
+std::string Oe5Store::entryName(int folderFd, const std::string& fileName) {
   struct stat st {};
-  if (!safeStoreName(fileName) || ::lstat(exact.c_str(), &st) == 0) return exact;
-  DIR* dir = ::opendir(folder_.c_str());
-  if (!dir) return exact;
+  if (!safeStoreName(fileName) ||
+      ::fstatat(folderFd, fileName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    return fileName;
+  }
+  const int listed = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listed < 0) return fileName;
+  DIR* dir = ::fdopendir(listed);
+  if (!dir) {
+    ::close(listed);
+    return fileName;
+  }
   std::string match;
   int matches = 0;
   while (const dirent* entry = ::readdir(dir)) {
@@ -543,12 +608,46 @@ std::string Oe5Store::filePath(const std::string& fileName) const {
     }
   }
   ::closedir(dir);
-  return matches == 1 ? folder_ + match : exact;
+  return matches == 1 ? match : fileName;
+}
+
+std::string Oe5Store::filePath(const std::string& fileName) const {
+  UniqueFd folder(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder) return folder_ + fileName;
+  return folder_ + entryName(folder.get(), fileName);
 }
 
 std::unique_ptr<Oe5File> Oe5Store::open(const std::string& fileName) const {
   if (!safeStoreName(fileName)) throw cannotOpenFile(folder_ + fileName, EINVAL);
-  return std::make_unique<Oe5File>(filePath(fileName));
+  // The store folder itself may be reached through links (a Wine drive is one); below it,
+  // nothing leads out.
+  UniqueFd folder(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder) throw cannotOpenFile(folder_ + fileName, errno);
+  const std::string name = entryName(folder.get(), fileName);
+  const std::string path = folder_ + name;
+  // O_NONBLOCK keeps a FIFO planted under a store file's name from blocking the open.
+  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY;
+  int fd = ::openat(folder.get(), name.c_str(), kFlags);
+  if (fd < 0 && errno == ELOOP) {
+    // A link naming another file of the store folder (a renamed folder file) is followed
+    // once; a link leading anywhere else is not.
+    char target[256];
+    const ssize_t length = ::readlinkat(folder.get(), name.c_str(), target, sizeof target);
+    const std::string linked = length > 0 && static_cast<size_t>(length) < sizeof target
+                                   ? std::string(target, length)
+                                   : std::string();
+    if (!safeStoreName(linked)) {
+      throw Oe5Refused("Cannot open file " + path, path,
+                       "a link leading out of the store folder, not followed");
+    }
+    fd = ::openat(folder.get(), linked.c_str(), kFlags);
+    if (fd < 0 && errno == ELOOP) {
+      throw Oe5Refused("Cannot open file " + path, path,
+                       "a link to another link in the store folder, not followed");
+    }
+  }
+  if (fd < 0) throw cannotOpenFile(path, errno);
+  return std::make_unique<Oe5File>(fd, path);
 }
 
 void Oe5Store::oe5_ReadIndex(const std::string& fileName, Toe5_IndexList* list) const {

@@ -6,7 +6,10 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+#include "platform/Errors.h"
 
 // Reader of the mail client's DBX store files. Every file is untrusted: offsets, lengths and
 // counts are checked against the file before use, and an object that fails its self-check
@@ -96,12 +99,23 @@ class Oe5Memory : public Oe5Source {
   std::span<const uint8_t> bytes_;
 };
 
+// A store file that is not read (further) because a sound store never looks like it: a link
+// leading out of the store folder, or a folder file whose reading would go on far beyond its
+// size. Unlike a missing file, the export reports it.
+class Oe5Refused : public ResguardaError {
+ public:
+  using ResguardaError::ResguardaError;
+};
+
 // A store file opened read-only. Small reads are served from a window buffer, so walking a
 // text chain of 528-byte blocks costs a handful of system calls per megabyte.
 class Oe5File : public Oe5Source {
  public:
   // Raises cannotOpenFile(path, errno) when the path cannot be opened or is not a regular file.
   explicit Oe5File(const std::string& path);
+  // Takes over an open descriptor; path names it in errors. Raises cannotOpenFile when it is
+  // not a regular file.
+  Oe5File(int fd, std::string path);
   ~Oe5File() override;
   Oe5File(const Oe5File&) = delete;
   Oe5File& operator=(const Oe5File&) = delete;
@@ -111,13 +125,25 @@ class Oe5File : public Oe5Source {
   size_t read(uint64_t offset, void* dst, size_t len) override;
   const uint8_t* view(uint64_t offset, size_t len, uint8_t* scratch) override;
 
+  // The file's device and inode: the same file under two names has one identity.
+  std::pair<uint64_t, uint64_t> identity() const { return {device_, inode_}; }
+  // Every byte asked of the file from now on is taken from *remaining; a read that would
+  // take more than is left raises Oe5Refused instead. Null: no limit.
+  void setReadAllowance(uint64_t* remaining) { allowance_ = remaining; }
+
  private:
+  void adopt(int fd);
   // Makes the window start at offset; false when nothing could be read there.
   bool fill(uint64_t offset);
+  void charge(size_t len);
+  size_t readUncharged(uint64_t offset, void* dst, size_t len);
 
   std::string path_;
   int fd_ = -1;
   uint64_t size_ = 0;
+  uint64_t device_ = 0;
+  uint64_t inode_ = 0;
+  uint64_t* allowance_ = nullptr;
   std::vector<uint8_t> window_;
   uint64_t windowStart_ = 0;
   size_t windowLength_ = 0;
@@ -130,9 +156,10 @@ Toe5_FileHeader oe5_ReadHeader(Oe5Source& file);
 // count is 0 or less.
 void oe5_ReadIndex(Oe5Source& file, bool folderMode, Toe5_IndexList& list);
 
-// The text of the message whose first text block is at textPos, its lines each ended by
-// CR LF (lines split at CR LF, lone CR and lone LF). Empty when textPos <= 0, when the item
-// count is 0 or less, or when the first block fails its self-check.
+// The text of the message whose first text block is at textPos as a list of lines read back:
+// the stored text with every lone CR and lone LF made a CR LF, followed by one CR LF (so a
+// text that already ends in CR LF ends in two). Empty when textPos <= 0 or when the item
+// count is 0 or less; a first block failing its self-check gives the CR LF alone.
 std::string oe5_ReadMessageText(Oe5Source& file, int32_t textPos);
 // The same into text (cleared first), whose storage is reused from one message to the next.
 void oe5_ReadMessageText(Oe5Source& file, int32_t textPos, std::string& text);
@@ -140,6 +167,9 @@ void oe5_ReadMessageText(Oe5Source& file, int32_t textPos, std::string& text);
 // Text made into a list of lines (split at CR LF, lone CR, lone LF) and joined back with
 // every line followed by CR LF. An empty text stays empty.
 std::string oe5_JoinLines(std::string_view text);
+// What oe5_ReadMessageText makes of a stored text: every lone CR and lone LF made a CR LF,
+// then one CR LF more.
+std::string oe5_MessageLines(std::string_view text);
 
 // UTC FILETIME -> local date-time, with the UTC offset in force at that instant. Raises a
 // ResguardaError when the instant cannot be represented.
@@ -155,7 +185,9 @@ class Oe5Store {
   std::string filePath(const std::string& fileName) const;
 
   // Opens a store file. A name that is empty, "." or "..", or holds "/", is refused: store
-  // files lie directly inside the store folder. Raises cannotOpenFile(fullPath, errno).
+  // files lie directly inside the store folder. A link is followed only to another file of
+  // the store folder named by the link alone; any other link raises Oe5Refused. Raises
+  // cannotOpenFile(fullPath, errno).
   std::unique_ptr<Oe5File> open(const std::string& fileName) const;
 
   // Folder mode exactly when fileName is "folders.dbx" (case-sensitive). Nothing happens when
@@ -164,5 +196,9 @@ class Oe5Store {
   std::string oe5_ReadMessageText(const std::string& fileName, int32_t textPos) const;
 
  private:
+  // The entry of the open store folder that stands for fileName: that exact name, else the
+  // single entry matching it without regard to ASCII case.
+  static std::string entryName(int folderFd, const std::string& fileName);
+
   std::string folder_;
 };

@@ -1,6 +1,7 @@
 #include "mail/ExtraerMensajes.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include "platform/Errors.h"
 #include "support/StoreBuilder.h"
 #include "support/TempTree.h"
+#include "support/Unprivileged.h"
 
 namespace {
 
@@ -147,7 +149,7 @@ TEST_F(ExtraerMensajesTest, WritesOnlyMessagesThatCarryAnAttachment) {
   EXPECT_EQ(outputFiles(),
             (std::vector<std::string>{"adjuntos/Bandeja/informe.pdf",
                                       "mensajes/Bandeja/" + eml.substr(eml.rfind('/') + 1)}));
-  EXPECT_EQ(TempTree::read(eml), oe5_JoinLines(withAttachment));
+  EXPECT_EQ(TempTree::read(eml), withAttachment + "\r\n");
   EXPECT_EQ(TempTree::read(attachment), binary(1000, 1));
   // The logged path keeps the blank that the stored name drops.
   EXPECT_EQ(sink_.log, (std::vector<std::string>{eml, attachment + " "}));
@@ -188,7 +190,7 @@ TEST_F(ExtraerMensajesTest, SameNamesOverwriteEarlierFiles) {
   ASSERT_EQ(::stat((dest_ + "adjuntos/Bandeja/a.txt").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);  // like any new file: 0666 less the umask
   EXPECT_EQ(TempTree::read(dest_ + "adjuntos/Bandeja/a.txt"), "segundo");
-  EXPECT_EQ(TempTree::read(messagePath("Bandeja", "Igual", "a.txt\"")), oe5_JoinLines(second));
+  EXPECT_EQ(TempTree::read(messagePath("Bandeja", "Igual", "a.txt\"")), second + "\r\n");
   EXPECT_EQ(sink_.written, 2);
   EXPECT_EQ(outputFiles().size(), 2u);
 }
@@ -249,9 +251,34 @@ TEST_F(ExtraerMensajesTest, MessageWithoutTextDoesNotReuseThePreviousOne) {
   EXPECT_EQ(outputFiles().size(), 2u);
 }
 
-TEST_F(ExtraerMensajesTest, BodyWithoutBlankLineGivesAnEmptyFile) {
+TEST_F(ExtraerMensajesTest, EveryMessageFileGetsOneMoreLineEnd) {
+  // The CR LF that reading adds after the text ends a last body line with a blank line.
+  const std::string head =
+      "Subject: x\r\nContent-Disposition: attachment; filename=\"vacio.bin\"\r\n\r\n";
+  run({{"Bandeja",
+        "Inbox.dbx",
+        true,
+        {message("sin fin", head + "QUJD"), message("con fin", head + "QUJD\r\n")}}});
+  const std::string folder = dest_ + "mensajes/Bandeja/";
+  EXPECT_EQ(TempTree::read(folder +
+                           FiltrarNombre("ana@example.com#sin fin#05/03/2004 9:07:05#"
+                                         "vacio.bin\"") +
+                           ".eml"),
+            head + "QUJD\r\n");
+  EXPECT_EQ(TempTree::read(folder +
+                           FiltrarNombre("ana@example.com#con fin#05/03/2004 9:07:05#"
+                                         "vacio.bin\"") +
+                           ".eml"),
+            head + "QUJD\r\n\r\n");
+  // The later message wrote the file last.
+  EXPECT_EQ(TempTree::read(dest_ + "adjuntos/Bandeja/vacio.bin"), "ABC");
+  EXPECT_EQ(sink_.written, 2);
+  EXPECT_EQ(sink_.log.size(), 4u);
+}
+
+TEST_F(ExtraerMensajesTest, LastBodyLineWithoutBlankLineDecodesNothing) {
   const std::string text =
-      "Subject: x\r\nContent-Disposition: attachment; filename=\"vacio.bin\"\r\n\r\nQUJD\r\n";
+      "Subject: x\r\nContent-Disposition: attachment; filename=\"vacio.bin\"\r\n\r\nQUJD";
   run({{"Bandeja", "Inbox.dbx", true, {message("x", text)}}});
   EXPECT_EQ(TempTree::read(dest_ + "adjuntos/Bandeja/vacio.bin"), "");
   EXPECT_EQ(sink_.written, 1);
@@ -268,6 +295,42 @@ TEST_F(ExtraerMensajesTest, NoScratchFileInTheCurrentFolder) {
   EXPECT_EQ(TempTree::files(cwd), (std::vector<std::string>{"temp.tmp"}));
   EXPECT_EQ(TempTree::read(cwd + "/temp.tmp"), "un archivo del usuario");
   EXPECT_EQ(sink_.written, 1);
+}
+
+TEST_F(ExtraerMensajesTest, AFullDiskFailsOnlyTheMessageThatDoesNotFit) {
+  if (::mount("tmpfs", dest_.c_str(), "tmpfs", 0, "size=1m") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here";
+  struct Unmount {
+    std::string folder;
+    ~Unmount() { ::umount2(folder.c_str(), MNT_DETACH); }
+  } unmount{dest_};
+  run({{"Bandeja",
+        "Inbox.dbx",
+        true,
+        {message("uno", mimeText({{"\"a.bin\"", binary(100000, 1)}})),
+         message("grande", mimeText({{"\"b.bin\"", binary(2000000, 2)}})),
+         message("tres", mimeText({{"\"c.bin\"", binary(100000, 3)}}))}}});
+  ASSERT_EQ(sink_.failures.size(), 1u);
+  EXPECT_NE(sink_.failures[0].find(systemReason(ENOSPC)), std::string::npos) << sink_.failures[0];
+  EXPECT_EQ(sink_.reviewed, 2);
+  EXPECT_EQ(sink_.written, 2);
+  EXPECT_EQ(TempTree::read(dest_ + "adjuntos/Bandeja/c.bin"), binary(100000, 3));
+  EXPECT_EQ(TempTree::list(dest_ + "adjuntos/Bandeja"),
+            (std::vector<std::string>{"a.bin", "c.bin"}));
+  EXPECT_EQ(TempTree::list(dest_ + "mensajes/Bandeja").size(), 2u);
+}
+
+TEST_F(ExtraerMensajesTest, NoDestinationWritesNowhere) {
+  const std::string cwd = tree_.mkdir("cwd");
+  char saved[4096];
+  ASSERT_NE(::getcwd(saved, sizeof saved), nullptr);
+  ASSERT_EQ(::chdir(cwd.c_str()), 0);
+  writeStore(store_, {{"Bandeja", "Inbox.dbx", true, {message("x", mimeText({{"\"a\"", "a"}}))}}});
+  ExtraerMensajes(store_, "", sink_);
+  ASSERT_EQ(::chdir(saved), 0);
+  EXPECT_TRUE(TempTree::list(cwd).empty());
+  EXPECT_EQ(sink_.failures.size(), 1u);
+  EXPECT_EQ(sink_.written, 0);
 }
 
 TEST_F(ExtraerMensajesTest, AFailedWriteIsReportedAndSkipsTheMessage) {
@@ -305,6 +368,225 @@ TEST_F(ExtraerMensajesTest, MissingStoreRaisesAndUnreadableFoldersAreSkipped) {
   EXPECT_EQ(sink_.written, 1);
 }
 
+TEST_F(ExtraerMensajesTest, ABlankOrTabBeforeTheQuoteKeepsAttachmentsApart) {
+  const std::string text = mimeText({{" \"uno.pdf\"", "uno"}, {"\t\"dos.pdf\"", "dos"}});
+  run({{"Bandeja", "Inbox.dbx", true, {message("Dos", text)}}});
+  const std::string folder = dest_ + "adjuntos/Bandeja/";
+  EXPECT_EQ(TempTree::list(folder), (std::vector<std::string>{" dos.pdf", " uno.pdf"}));
+  EXPECT_EQ(TempTree::read(folder + " uno.pdf"), "uno");
+  EXPECT_EQ(TempTree::read(folder + " dos.pdf"), "dos");
+  const std::string eml = messagePath("Bandeja", "Dos", " uno.pdf\"");
+  EXPECT_EQ(eml.substr(eml.size() - 14), "# uno.pdf .eml");
+  EXPECT_EQ(sink_.log, (std::vector<std::string>{eml, folder + " uno.pdf ", folder + " dos.pdf "}));
+  EXPECT_EQ(sink_.written, 2);
+}
+
+// A message or attachment file that may not be written is kept: the message fails (not
+// counted, an "ERROR - " line) and the next one follows. Root keeps a file without any
+// write bit; an ordinary user one it has no permission to write.
+struct ReadOnlyCase {
+  bool attachment;    // the attachment is read-only, else the message file
+  bool unprivileged;  // run as nobody, the file being root's and 0644
+};
+
+class ReadOnlyOutputs : public ExtraerMensajesTest,
+                        public testing::WithParamInterface<ReadOnlyCase> {};
+
+TEST_P(ReadOnlyOutputs, AreKeptAndTheMessageFails) {
+  const ReadOnlyCase& c = GetParam();
+  writeStore(store_, {{"Bandeja",
+                       "Inbox.dbx",
+                       true,
+                       {message("uno", mimeText({{"\"a.bin\"", "nuevo"}})),
+                        message("dos", mimeText({{"\"b.bin\"", "b"}}))}}});
+  const std::string kept =
+      c.attachment ? dest_ + "adjuntos/Bandeja/a.bin" : messagePath("Bandeja", "uno", "a.bin\"");
+  tree_.mkdir("dest/mensajes/Bandeja");
+  tree_.mkdir("dest/adjuntos/Bandeja");
+  tree_.write(kept.substr(tree_.root().size() + 1), "de antes");
+  ASSERT_EQ(::chmod(kept.c_str(), c.unprivileged ? 0644 : 0444), 0);
+  const std::string expectedFailure = "ERROR - " + kept + ": " + systemReason(EACCES);
+
+  auto check = [&](const RecordingSink& sink) {
+    return (sink.failures == std::vector<std::string>{expectedFailure} ? 1 : 0) |
+           (sink.reviewed == 1 ? 2 : 0) | (sink.written == 1 ? 4 : 0);
+  };
+  if (c.unprivileged) {
+    ::chmod(tree_.root().c_str(), 0755);
+    for (const char* folder : {"dest", "dest/mensajes", "dest/mensajes/Bandeja", "dest/adjuntos",
+                               "dest/adjuntos/Bandeja"}) {
+      ::chmod(tree_.path(folder).c_str(), 0777);
+    }
+    EXPECT_EQ(runUnprivileged([&] {
+                RecordingSink sink;
+                ExtraerMensajes(store_, dest_, sink);
+                return check(sink);
+              }),
+              7);
+  } else {
+    ExtraerMensajes(store_, dest_, sink_);
+    EXPECT_EQ(sink_.failures, std::vector<std::string>{expectedFailure});
+    EXPECT_EQ(check(sink_), 7);
+  }
+  EXPECT_EQ(TempTree::read(kept), "de antes");
+  EXPECT_EQ(TempTree::read(dest_ + "adjuntos/Bandeja/b.bin"), "b");
+  for (const std::string& file : outputFiles()) {
+    EXPECT_EQ(file.find("/.resguarda-"), std::string::npos) << file;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ReadOnlyOutputs,
+                         testing::Values(ReadOnlyCase{false, false}, ReadOnlyCase{true, false},
+                                         ReadOnlyCase{false, true}, ReadOnlyCase{true, true}),
+                         [](const testing::TestParamInfo<ReadOnlyCase>& param) {
+                           return std::string(param.param.attachment ? "Attachment" : "Message") +
+                                  (param.param.unprivileged ? "AsNobody" : "AsRoot");
+                         });
+
+TEST_F(ExtraerMensajesTest, AFolderFileLinkedOutOfTheStoreIsNotRead) {
+  writeStore(tree_.path("otro"),
+             {{"Fuera", "fuera.dbx", true, {message("fuera", mimeText({{"\"secreto\"", "x"}}))}}});
+  writeStore(store_, {{"Enlazada", "enlace.dbx", true, {}},
+                      {"Bandeja", "Inbox.dbx", true, {message("m", mimeText({{"\"a\"", "a"}}))}}});
+  std::filesystem::remove(store_ + "/enlace.dbx");
+  ASSERT_EQ(::symlink("../otro/fuera.dbx", (store_ + "/enlace.dbx").c_str()), 0);
+  ExtraerMensajes(store_, dest_, sink_);
+  EXPECT_EQ(TempTree::list(dest_ + "adjuntos"), std::vector<std::string>{"Bandeja"});
+  ASSERT_EQ(sink_.failures.size(), 1u);
+  EXPECT_EQ(sink_.failures[0].rfind("ERROR - " + store_ + "/enlace.dbx: ", 0), 0u)
+      << sink_.failures[0];
+  EXPECT_EQ(sink_.written, 1);
+}
+
+// Something planted where an output folder belongs: nothing is written through it (nor
+// beside it), the folders it stands for fail with an "ERROR - " line, and others go on.
+struct PlantedCase {
+  const char* place;  // below the destination
+  bool link;          // a link to a folder outside, else a file
+  int failedFolders;  // of the two
+};
+
+class PlantedInDestination : public ExtraerMensajesTest,
+                             public testing::WithParamInterface<PlantedCase> {};
+
+TEST_P(PlantedInDestination, IsNeverFollowed) {
+  const PlantedCase& c = GetParam();
+  const std::string outside = tree_.mkdir("fuera");
+  tree_.write("fuera/keep", "intacto");
+  const std::string place = dest_ + c.place;
+  std::filesystem::create_directories(std::filesystem::path(place).parent_path());
+  if (c.link) {
+    ASSERT_EQ(::symlink(outside.c_str(), place.c_str()), 0);
+  } else {
+    tree_.write(place.substr(tree_.root().size() + 1), "x");
+  }
+  run({{"Bandeja",
+        "b.dbx",
+        true,
+        {message("m1", mimeText({{"\"a\"", "a"}})), message("m2", mimeText({{"\"b\"", "b"}}))}},
+       {"Otra", "o.dbx", true, {message("m3", mimeText({{"\"c\"", "c"}}))}}});
+  EXPECT_EQ(TempTree::list(outside), std::vector<std::string>{"keep"});
+  EXPECT_EQ(TempTree::read(outside + "/keep"), "intacto");
+  ASSERT_EQ(sink_.failures.size(), static_cast<size_t>(c.failedFolders));
+  for (const std::string& failure : sink_.failures) {
+    EXPECT_EQ(failure.rfind("ERROR - " + place + "/: ", 0), 0u) << failure;
+  }
+  // The Bandeja messages are not counted; Otra goes on unless it fails too.
+  EXPECT_EQ(sink_.reviewed, 2 - c.failedFolders);
+  EXPECT_EQ(sink_.written, 2 - c.failedFolders);
+  EXPECT_EQ(TempTree::exists(dest_ + "adjuntos/Otra/c"), c.failedFolders == 1);
+  struct stat st {};
+  ASSERT_EQ(::lstat(place.c_str(), &st), 0);
+  EXPECT_EQ(S_ISLNK(st.st_mode), c.link);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Places, PlantedInDestination,
+    testing::Values(PlantedCase{"mensajes", true, 2}, PlantedCase{"adjuntos", true, 2},
+                    PlantedCase{"mensajes/Bandeja", true, 1},
+                    PlantedCase{"adjuntos/Bandeja", true, 1},
+                    PlantedCase{"mensajes/Bandeja", false, 1}, PlantedCase{"adjuntos", false, 2}),
+    [](const testing::TestParamInfo<PlantedCase>& param) { return std::to_string(param.index); });
+
+TEST_F(ExtraerMensajesTest, ALinkInAnOutputFilesPlaceIsReplacedNotFollowed) {
+  const std::string victim = tree_.write("fuera/victima", "intacto");
+  const std::string attachment = dest_ + "adjuntos/Bandeja/a.bin";
+  const std::string eml = messagePath("Bandeja", "m", "a.bin\"");
+  tree_.mkdir("dest/adjuntos/Bandeja");
+  tree_.mkdir("dest/mensajes/Bandeja");
+  ASSERT_EQ(::symlink(victim.c_str(), attachment.c_str()), 0);
+  ASSERT_EQ(::symlink(victim.c_str(), eml.c_str()), 0);
+  run({{"Bandeja", "b.dbx", true, {message("m", mimeText({{"\"a.bin\"", "nuevo"}}))}}});
+  EXPECT_EQ(TempTree::read(victim), "intacto");
+  EXPECT_EQ(TempTree::read(attachment), "nuevo");
+  struct stat st {};
+  ASSERT_EQ(::lstat(attachment.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  ASSERT_EQ(::lstat(eml.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_TRUE(sink_.failures.empty());
+}
+
+// A damaged store that names one message (or one text, or one folder file) thousands of
+// times: reading stops at a few times the folder file's size with an "ERROR - " line for
+// it, instead of writing the same files for hours; the next folder goes on.
+enum class Repeated { Record, Text, FolderFile };
+
+class RepeatedInStore : public ExtraerMensajesTest, public testing::WithParamInterface<Repeated> {};
+
+TEST_P(RepeatedInStore, StopsReadingAtAFewTimesTheFileSize) {
+  constexpr size_t kTimes = 3000;
+  const std::string text = mimeText({{"\"a.bin\"", binary(20000, 1)}});
+  {
+    DbxWriter file(store_ + "/b.dbx");
+    if (GetParam() == Repeated::Text) {
+      const uint32_t chain = file.addText(text);
+      for (size_t i = 0; i < kTimes; ++i) {
+        BuiltMessage m = message("m" + std::to_string(i), "");
+        m.textAt = chain;
+        file.addMessage(m);
+      }
+    } else {
+      file.addMessage(message("m", text));
+      if (GetParam() == Repeated::Record) file.listAgain(0, kTimes);
+    }
+    file.finish(64);
+  }
+  {
+    DbxWriter file(store_ + "/o.dbx");
+    file.addMessage(message("otra", mimeText({{"\"c\"", "c"}})));
+    file.finish();
+  }
+  {
+    DbxWriter folders(store_ + "/folders.dbx");
+    const size_t listings = GetParam() == Repeated::FolderFile ? kTimes : 1;
+    for (size_t i = 0; i < listings; ++i) {
+      folders.addFolder({"Bandeja", "b.dbx", true, {}}, static_cast<int32_t>(i + 1));
+    }
+    folders.addFolder({"Otra", "o.dbx", true, {}}, 0);
+    folders.finish(64);
+  }
+  ExtraerMensajes(store_, dest_, sink_);
+  // Each message written read its whole text; at most four times the file is read.
+  struct stat st {};
+  ASSERT_EQ(::stat((store_ + "/b.dbx").c_str(), &st), 0);
+  EXPECT_GE(sink_.written, 2);
+  EXPECT_LE(static_cast<uint64_t>(sink_.written - 1) * text.size(),
+            4 * static_cast<uint64_t>(st.st_size) + 65536);
+  ASSERT_EQ(sink_.failures.size(), 1u);
+  EXPECT_EQ(sink_.failures[0].rfind("ERROR - " + store_ + "/b.dbx: ", 0), 0u) << sink_.failures[0];
+  EXPECT_TRUE(TempTree::exists(dest_ + "adjuntos/Otra/c"));
+}
+
+std::string repeatedName(const testing::TestParamInfo<Repeated>& param) {
+  static const char* const names[] = {"Record", "Text", "FolderFile"};
+  return names[static_cast<int>(param.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, RepeatedInStore,
+                         testing::Values(Repeated::Record, Repeated::Text, Repeated::FolderFile),
+                         repeatedName);
+
 TEST(ExtraerMensajesNames, AttachmentNameRule) {
   const std::pair<std::string, std::string> cases[] = {
       {"content-disposition: attachment; filename=\"report.pdf\"\r\n", "report.pdf\""},
@@ -317,6 +599,12 @@ TEST(ExtraerMensajesNames, AttachmentNameRule) {
       {"content-disposition: attachment; filename=plano.txt\r\n\"x\"", "plano.txt\r"},
       // No "name=": taken as if it stood at the start.
       {"content-disposition: attachment\r\n\r\n\"", "nt-disposition: attachment\r\n\r\n\""},
+      // A blank or a tab before the quote is the character skipped; the quote becomes a blank.
+      {"content-disposition: attachment; filename= \"uno.pdf\"\r\n", " uno.pdf\""},
+      {"content-disposition: attachment; filename=\t\"uno.pdf\"\r\n", " uno.pdf\""},
+      // Without a quote after it, the name runs to the next quote, as the rule says.
+      {"content-disposition: attachment; filename= uno.pdf\r\nx=\"y\"", "uno.pdf\r\nx=\""},
+      {"content-disposition: attachment; filename= uno.pdf\r\n", "uno.pdf\r"},
   };
   for (const auto& [text, name] : cases) {
     EXPECT_EQ(mail_export::attachmentName(text, 0), name) << text;

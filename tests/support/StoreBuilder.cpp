@@ -106,7 +106,9 @@ uint32_t DbxWriter::writeRecord(const std::vector<uint32_t>& entries, const std:
 }
 
 void DbxWriter::addMessage(const BuiltMessage& message) {
-  const uint32_t textPos = message.withoutText ? 0 : writeText(message.text);
+  const uint32_t textPos = message.withoutText ? 0
+                           : message.textAt    ? message.textAt
+                                               : writeText(message.text);
   std::string data;
   std::vector<uint32_t> entries;
   entries.push_back(directEntry(0x80, static_cast<uint32_t>(layout_.records.size() + 1)));
@@ -150,6 +152,15 @@ void DbxWriter::addFolder(const BuiltFolder& folder, int32_t id) {
 uint32_t DbxWriter::addRawRecord(const std::vector<uint32_t>& entries, const std::string& data) {
   layout_.texts.push_back(0);
   return writeRecord(entries, data);
+}
+
+void DbxWriter::listAgain(size_t index, size_t times) {
+  const uint32_t record = layout_.records.at(index);
+  const uint32_t text = layout_.texts.at(index);
+  for (size_t i = 0; i < times; ++i) {
+    layout_.records.push_back(record);
+    layout_.texts.push_back(text);
+  }
 }
 
 uint32_t DbxWriter::writeTree(size_t first, size_t count, size_t fanout) {

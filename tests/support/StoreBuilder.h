@@ -22,6 +22,7 @@ struct BuiltMessage {
   std::string text;            // stored as is in the text chain
   bool textPosDirect = false;  // entry 0x84 instead of a 4-byte 0x04 value
   bool withoutText = false;    // no text chain: TextPos 0
+  uint32_t textAt = 0;         // when not 0, this chain (from addText) instead of a new one
 };
 
 struct BuiltFolder {
@@ -53,6 +54,8 @@ class DbxWriter {
   uint32_t addRawRecord(const std::vector<uint32_t>& entries, const std::string& data);
   // A text chain holding text; returns its first block's position.
   uint32_t addText(const std::string& text) { return writeText(text); }
+  // Lists the index-th record added once more, times times over (a damaged index).
+  void listAgain(size_t index, size_t times);
 
   // Writes the index tree over the records added (at most fanout entries per node, some
   // reached through the links at offsets 12 and 8, some through entry children, so the walk
