@@ -434,7 +434,7 @@ class OutputWriter {
   template <typename Bytes>
   bool put(int dirFd, const std::string& name, const std::string& path, const Bytes& bytes) {
     try {
-      writeOutputFile(dirFd, name, path, bytes);
+      writeOutputFile(dirFd, name, path, bytes, IfExists::Replace, mode_);
       return true;
     } catch (const std::exception& error) {
       sink_.failed(path, error);
@@ -459,6 +459,8 @@ class OutputWriter {
 
   OutputTree tree_;
   ExportSink& sink_;
+  // Read before the reader thread starts.
+  const mode_t mode_ = ordinaryFileMode();
   BufferPool& pool_;
   std::atomic<size_t>& abandoned_;
   size_t abandonedFolder_ = kNoFolder;
