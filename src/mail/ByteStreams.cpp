@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/Errors.h"
+#include "platform/WriteAll.h"
 
 std::size_t MemoryInputStream::read(char* buffer, std::size_t n) {
   if (position_ >= data_.size()) return 0;
@@ -40,15 +41,5 @@ std::size_t FdInputStream::read(char* buffer, std::size_t n) {
 }
 
 void FdOutputStream::write(const char* data, std::size_t n) {
-  while (n > 0) {
-    const ssize_t done = ::write(fd_, data, n);
-    if (done < 0) {
-      if (errno == EINTR) continue;
-      throw unableToWrite(path_, errno);
-    }
-    // A regular file that takes nothing has no room left.
-    if (done == 0) throw unableToWrite(path_, ENOSPC);
-    data += done;
-    n -= static_cast<std::size_t>(done);
-  }
+  if (const int err = writeAll(fd_, data, n)) throw unableToWrite(path_, err);
 }

@@ -8,13 +8,21 @@
 #include <cerrno>
 #include <cstdint>
 
-std::optional<std::string> readWholeFile(const std::string& path, std::size_t maxBytes) {
+std::optional<std::string> readWholeFile(const std::string& path, std::size_t maxBytes,
+                                         int* error) {
+  int ignored;
+  int& err = error ? *error : ignored;
+  err = 0;
   // O_NONBLOCK so that opening a FIFO does not wait for a writer; fstat then rejects it.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return std::nullopt;
+  if (fd < 0) {
+    err = errno;
+    return std::nullopt;
+  }
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
       static_cast<std::uint64_t>(st.st_size) > maxBytes) {
+    err = !S_ISREG(st.st_mode) ? (S_ISDIR(st.st_mode) ? EISDIR : EINVAL) : EFBIG;
     ::close(fd);
     return std::nullopt;
   }
@@ -29,6 +37,7 @@ std::optional<std::string> readWholeFile(const std::string& path, std::size_t ma
     const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
+      err = errno;
       ::close(fd);
       return std::nullopt;
     }
@@ -36,7 +45,10 @@ std::optional<std::string> readWholeFile(const std::string& path, std::size_t ma
     done += static_cast<std::size_t>(got);
   }
   ::close(fd);
-  if (done > maxBytes) return std::nullopt;
+  if (done > maxBytes) {
+    err = EFBIG;
+    return std::nullopt;
+  }
   bytes.resize(done);
   return bytes;
 }

@@ -10,6 +10,7 @@
 #include <iterator>
 
 #include "platform/Errors.h"
+#include "platform/ReadWholeFile.h"
 #include "platform/ReplaceFile.h"
 
 namespace {
@@ -76,29 +77,12 @@ std::string entryLine(std::string_view key, std::string_view value) {
 // The file's bytes; 0, or the errno of a file that is there but cannot be read (a missing
 // file reads as empty).
 int readFile(const std::string& path, std::string& text) {
-  text.clear();
-  // O_NONBLOCK: a FIFO under the file's name must not hang the program.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return errno == ENOENT ? 0 : errno;
-  struct stat st {};
+  // Far beyond any list of folders; a FIFO under the file's name is refused, never waited on.
+  constexpr std::size_t kMaxSettingsBytes = 1u << 30;
   int err = 0;
-  if (::fstat(fd, &st) != 0)
-    err = errno;
-  else if (!S_ISREG(st.st_mode))
-    err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-  else
-    text.reserve(static_cast<size_t>(st.st_size));
-  char buffer[65536];
-  while (err == 0) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) err = errno;
-    if (n <= 0) break;
-    text.append(buffer, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  if (err) text.clear();
-  return err;
+  std::optional<std::string> bytes = readWholeFile(path, kMaxSettingsBytes, &err);
+  text = bytes ? std::move(*bytes) : std::string();
+  return err == ENOENT ? 0 : err;
 }
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
