@@ -30,8 +30,6 @@ namespace {
 constexpr int kMaxDepth = 1024;
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC;
-// Below the destination no link is ever followed.
-constexpr int kDestinationFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 constexpr const char* kTooDeep = "demasiados niveles de carpetas";
 constexpr const char* kDestinationLink =
@@ -387,35 +385,21 @@ class MirrorWalk {
       }
       const bool last = dst_.find('/', end + 1) >= level.dstLength;
       name_.assign(dst_, at, end - at);
-      Fd next(::openat(parent, name_.c_str(), kDestinationFolderFlags));
-      bool made = false;
-      if (!next && errno == ENOENT) {
-        if (!create) {
+      // A missing disk is not replaced by a folder on the system disk.
+      ChildFolder next = openChildFolder(parent, name_.c_str(), create, 0700, dst_.substr(0, end));
+      if (!next.fd) {
+        if (next.error == ENOENT && !create) {
           level.dest = Dest::Missing;
           return -1;
         }
-        // A missing disk is not replaced by a folder on the system disk.
-        if (isMountPointPlace(dst_.substr(0, end))) return failLevel(level, ENOENT);
-        if (::mkdirat(parent, name_.c_str(), 0700) != 0 && errno != EEXIST)
-          return failLevel(level, errno);
-        made = true;
-        next.reset(::openat(parent, name_.c_str(), kDestinationFolderFlags));
+        if (next.link) level.reason = kDestinationLink;
+        return failLevel(level, next.error);
       }
-      if (!next) {
-        const int err = errno;
-        // O_NOFOLLOW with O_DIRECTORY refuses a link as ELOOP or as ENOTDIR.
-        struct stat entry {};
-        if (err == ELOOP ||
-            (err == ENOTDIR && ::fstatat(parent, name_.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
-             S_ISLNK(entry.st_mode)))
-          level.reason = kDestinationLink;
-        return failLevel(level, err);
-      }
-      if (made && last) {
-        applyFolderMode(next.get(), &level.st);
+      if (next.made && last) {
+        applyFolderMode(next.fd.get(), &level.st);
         level.dest = Dest::Made;
       }
-      opened = std::move(next);
+      opened = std::move(next.fd);
       parent = opened.get();
       at = end + 1;
     }

@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-
 ResguardaError cannotMakeFolder(const std::string& path, int err) {
   return ResguardaError("Unable to create directory " + path, path, systemReason(err));
 }
@@ -25,26 +23,16 @@ OutputTree::OutputTree(std::string destination) : destination_(std::move(destina
 
 UniqueFd OutputTree::openChild(int parent, const std::string& parentPath, const std::string& name) {
   const std::string path = parentPath + name + "/";
-  UniqueFd fd(::openat(parent, name.c_str(), kFolderFlags));
-  if (!fd && errno == ENOENT) {
-    // Where removable disks are mounted a missing folder means a disk that is not there.
-    if (!resolved_.empty() && isMountPointPlace(resolved_ + path.substr(destination_.size())))
-      throw cannotMakeFolder(path, ENOENT);
-    if (::mkdirat(parent, name.c_str(), 0777) != 0 && errno != EEXIST)
-      throw cannotMakeFolder(path, errno);
-    fd.reset(::openat(parent, name.c_str(), kFolderFlags));
-  }
-  if (!fd) {
-    const int err = errno;
-    struct stat st {};
-    if (::fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
-      throw ResguardaError("Unable to create directory " + path, path,
-                           "a symbolic link stands there; links under the destination are "
-                           "never followed");
-    }
-    throw cannotMakeFolder(path, err);
-  }
-  return fd;
+  // Where removable disks are mounted a missing folder means a disk that is not there.
+  ChildFolder child = openChildFolder(
+      parent, name.c_str(), true, 0777,
+      resolved_.empty() ? std::string() : resolved_ + path.substr(destination_.size()));
+  if (child.link)
+    throw ResguardaError("Unable to create directory " + path, path,
+                         "a symbolic link stands there; links under the destination are "
+                         "never followed");
+  if (!child.fd) throw cannotMakeFolder(path, child.error);
+  return std::move(child.fd);
 }
 
 OutputTree::Folders OutputTree::open(const std::string& component) {

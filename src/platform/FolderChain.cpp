@@ -1,5 +1,6 @@
 #include "platform/FolderChain.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -112,4 +113,35 @@ int createFolderChain(const std::string& folder) {
   const std::string path = resolveFolderPath(folder);
   if (path.empty()) return ENOENT;
   return makeChain(path);
+}
+
+ChildFolder openChildFolder(int parent, const char* name, bool create, mode_t mode,
+                            const std::string& path) {
+  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  ChildFolder child;
+  child.fd.reset(::openat(parent, name, kFlags));
+  if (!child.fd && errno == ENOENT) {
+    if (!create || (!path.empty() && isMountPointPlace(path))) {
+      child.error = ENOENT;
+      return child;
+    }
+    if (::mkdirat(parent, name, mode) == 0)
+      child.made = true;
+    else if (errno != EEXIST) {
+      child.error = errno;
+      return child;
+    }
+    child.fd.reset(::openat(parent, name, kFlags));
+  }
+  if (!child.fd) {
+    child.error = errno;
+    // O_NOFOLLOW with O_DIRECTORY refuses a link as ELOOP or as ENOTDIR.
+    struct stat entry {};
+    child.link =
+        child.error == ELOOP ||
+        (child.error == ENOTDIR && ::fstatat(parent, name, &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+         S_ISLNK(entry.st_mode));
+    child.made = false;
+  }
+  return child;
 }

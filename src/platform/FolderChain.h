@@ -1,6 +1,10 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
+
+#include "platform/UniqueFd.h"
 
 // Creates every missing folder of `folder` (with or without a trailing "/"), outermost
 // first. Returns 0, or the errno of the first folder that could not be made. A folder is
@@ -19,3 +23,17 @@ std::string resolveFolderPath(const std::string& folder);
 // True when creating `folder` would put it where a removable disk is mounted: directly
 // inside /mnt, /media, /media/<user> (unless that is itself a disk) or /run/media/<user>.
 bool isMountPointPlace(const std::string& folder);
+
+// One level of a folder chain below an open folder, never reached through a link.
+struct ChildFolder {
+  UniqueFd fd;        // open, or not
+  int error = 0;      // why not: ENOENT when missing (and not made), else the system's errno
+  bool link = false;  // a symbolic link stands there: never followed
+  bool made = false;  // made just now
+};
+
+// Opens the folder `name` inside the open folder `parent` without following a link; when it
+// is missing and `create`, makes it with `mode` first, unless `path` (its full path; "" for
+// no check) is where a removable disk is mounted (isMountPointPlace).
+ChildFolder openChildFolder(int parent, const char* name, bool create, mode_t mode,
+                            const std::string& path);
