@@ -529,6 +529,16 @@ bool TForm1::FormCloseQuery() {
   }
 }
 
+void TForm1::abandonRun() {
+  CopiarBt->setChecked(false);
+  control_.go = false;
+  if (Sincronizador.running()) {
+    // The copy in flight is given up at its next buffer.
+    control_.abandon = true;
+    stoppedByClose_ = true;
+  }
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
   // A second close (a signal during the first one's save or its error box) has nothing left
   // to do: the settings are saved once.
@@ -550,13 +560,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
       return;
     }
   }
-  CopiarBt->setChecked(false);
-  control_.go = false;
-  if (Sincronizador.running()) {
-    // Closing stops the run: the copy in flight is given up at its next buffer.
-    control_.abandon = true;
-    stoppedByClose_ = true;
-  }
+  abandonRun();
   // Also a run that has just ended: its result must not wait for an event that never comes.
   collectRun();
   closing_ = true;

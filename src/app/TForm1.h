@@ -59,6 +59,9 @@ class TForm1 : public QMainWindow {
   void Salir1Click();
   // The unattended start: presses CopiarBt and starts a run.
   void startUnattended();
+  // Stops a run at once, giving up the copy in flight, as closing the window does. A stop
+  // signal calls it before the close, so the copy does not go on while the settings save.
+  void abandonRun();
 
   // Saves the settings; false (after telling the user) when they could not be written.
   bool FormCloseQuery();

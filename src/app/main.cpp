@@ -95,7 +95,10 @@ int main(int argc, char** argv) {
   if (auto* messages = dynamic_cast<MessagePrompts*>(prompts.get())) messages->setParent(&form);
   // A hidden window does not end the program by closing; its close signal does.
   QObject::connect(&form, &TForm1::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
-  SignalBridge signals([&form] { form.close(); });
+  SignalBridge signals([&form] {
+    form.abandonRun();
+    form.close();
+  });
 
   // Centred by the program itself, never left to wherever a window manager puts it.
   CenterOnScreen(&form);
