@@ -8,7 +8,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -21,17 +21,15 @@
 
 #include "app/CopyAnimation.h"
 #include "app/UnattendedEnd.h"
-#include "backup/DestinationFolder.h"
 #include "backup/Progress.h"
 #include "backup/RunTexts.h"
-#include "dialogs/Prompts.h"
 #include "dialogs/TAboutBox.h"
 #include "platform/Errors.h"
 #include "resources/Pictures.h"
+#include "tasks/Prompts.h"
+#include "tasks/TaskEditing.h"
 
 namespace {
-
-constexpr int kLastSystemRow = 4;
 
 QString fromBytes(const std::string& text) {
   return QFile::decodeName(QByteArray::fromStdString(text));
@@ -91,7 +89,7 @@ TForm1::~TForm1() {
 void TForm1::FormCreate() {
   setWindowTitle(fromUtf8(kCaption));
   try {
-    applyLoadedSettings(CargarTareas(deps_.iniPath, checkList_, RutasTareas, deps_.systemFolders));
+    applyLoadedSettings(CargarTareas(deps_.iniPath, tasks_, deps_.systemFolders));
   } catch (const std::exception& error) {
     // Start-up goes on with an empty list; "-hide" is not applied then.
     keepSettingsFile_ = true;
@@ -121,17 +119,9 @@ void TForm1::guarded(const std::function<void()>& handler) {
 RunSnapshot TForm1::takeSnapshot() const {
   RunSnapshot snapshot;
   snapshot.dirDestino = DirDestino;
-  const int rows = std::min<int>(checkList_.count(), static_cast<int>(RutasTareas.size()));
-  for (int i = 0; i < rows; ++i) {
-    const std::string text = checkList_.text(i);
-    snapshot.rows.push_back({text, RutasTareas[i], checkList_.checked(i), text == kMailTaskText});
-  }
+  for (const TaskRow& row : tasks_.rows())
+    snapshot.rows.push_back({row.text, row.path, row.checked, row.text == kMailTaskText});
   return snapshot;
-}
-
-void TForm1::setStatus(const std::string& text) {
-  Estado.setTextoEstado(text);
-  Label1->setText(fromBytes(text));
 }
 
 void TForm1::showProgress() {
@@ -286,46 +276,27 @@ void TForm1::Timer1Timer() {
 }
 
 void TForm1::AnyadirBtClick() {
-  std::string folder;
-  if (!deps_.prompts->pickFolder(folder, "Añadir Carpeta y subcarpetas")) return;
-  checkList_.append(folder);
-  checkList_.setChecked(checkList_.count() - 1, true);
-  RutasTareas.push_back(folder);
-  saveSettings();
+  if (addFolder(tasks_, *deps_.prompts)) saveSettings();
 }
 
 void TForm1::BorrarBtClick() {
-  if (Memo1->currentRow() < 0 && Memo1->count() > 0) Memo1->setCurrentRow(Memo1->count() - 1);
-  const int row = Memo1->currentRow();
-  if (row <= kLastSystemRow) {
-    deps_.prompts->warning(
-        "No se puede eliminar las carpetas del sistema, desactivalas si no quieres hacer copia "
-        "de seguridad");
-    return;
-  }
-  const std::string question =
-      "¿Quieres dejar de hacer copias de seguridad de la carpeta\r\n" + checkList_.text(row) + "?";
-  if (!deps_.prompts->question(question)) return;
-  RutasTareas.erase(RutasTareas.begin() + row);
-  delete Memo1->takeItem(row);
-  saveSettings();
+  int selected = Memo1->currentIndex().row();
+  const bool removed = removeSelectedFolder(tasks_, selected, *deps_.prompts);
+  // The selection moves to the row the command looked at, as the user saw it asked about.
+  if (!removed && selected >= 0) Memo1->setCurrentIndex(taskListModel_->index(selected));
+  if (removed) saveSettings();
 }
 
 void TForm1::ToolButton1Click() {
-  for (int i = 0; i < checkList_.count(); ++i) checkList_.setChecked(i, true);
+  checkAll(tasks_, true);
 }
 
 void TForm1::ToolButton2Click() {
-  for (int i = 0; i < checkList_.count(); ++i) checkList_.setChecked(i, false);
+  checkAll(tasks_, false);
 }
 
 void TForm1::GuardarCopiadeSeguridaden1Click() {
-  if (!DirDestino.empty()) createDestinationFolder(DirDestino);
-  std::string folder = DirDestino;
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  if (!deps_.prompts->pickFolder(folder, "Carpeta donde Guardar la Copia de Seguridad")) return;
-  DirDestino = folder;
-  saveSettings();
+  if (chooseDestination(DirDestino, *deps_.prompts)) saveSettings();
 }
 
 void TForm1::Salir1Click() {
@@ -335,7 +306,7 @@ void TForm1::Salir1Click() {
 void TForm1::saveSettings() {
   DirDestino = normalDirDestino(DirDestino);
   setWindowTitle(fromBytes(captionFor(DirDestino)));
-  GuardarTareas(deps_.iniPath, checkList_, RutasTareas, DirDestino);
+  GuardarTareas(deps_.iniPath, tasks_, DirDestino);
   keepSettingsFile_ = false;
 }
 

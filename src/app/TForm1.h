@@ -11,7 +11,7 @@
 #include "app/RunDisplay.h"
 #include "app/RunLog.h"
 #include "app/StartupOptions.h"
-#include "app/WidgetCheckList.h"
+#include "app/TaskListModel.h"
 #include "backup/BackupRun.h"
 #include "backup/TEstad.h"
 #include "backup/TSincronizador.h"
@@ -21,7 +21,7 @@ class CopyAnimation;
 class Prompts;
 class QAction;
 class QLabel;
-class QListWidget;
+class QListView;
 class QPlainTextEdit;
 class QProgressBar;
 class QToolButton;
@@ -67,7 +67,7 @@ class TForm1 : public QMainWindow {
   bool FormCloseQuery();
 
   const StartupOptions& options() const { return options_; }
-  const std::vector<std::string>& rutasTareas() const { return RutasTareas; }
+  const TaskList& tasks() const { return tasks_; }
   const std::string& dirDestino() const { return DirDestino; }
   const TEstad& estado() const { return Estado; }
   // A run is going on, or has ended without the window having taken its result yet.
@@ -94,7 +94,6 @@ class TForm1 : public QMainWindow {
   void FormCreate();
   void onRunEnded();
   void collectRun();
-  void setStatus(const std::string& text);
   void showProgress();
   void applyLoadedSettings(const LoadedSettings& loaded);
   // GuardarTareas with the caption set first, as the documented order has it.
@@ -110,15 +109,15 @@ class TForm1 : public QMainWindow {
   CopyAnimation* Animate1 = nullptr;
   QLabel* EstadoLb = nullptr;
   QLabel* Label1 = nullptr;
-  QListWidget* Memo1 = nullptr;
+  QListView* Memo1 = nullptr;
   QPlainTextEdit* RichEdit1 = nullptr;
   QProgressBar* Gauge1 = nullptr;
   std::vector<QLabel*> statusPanels_;
   QTimer* Timer1 = nullptr;
   QTimer displayTimer_;
 
-  WidgetCheckList checkList_{nullptr};
-  std::vector<std::string> RutasTareas;
+  TaskList tasks_;  // what Memo1 shows: each row's path, text and checked state
+  std::unique_ptr<TaskListModel> taskListModel_;  // goes before the list it shows
   std::string DirDestino;
   TEstad Estado;
   RunControl control_;

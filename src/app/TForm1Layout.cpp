@@ -5,7 +5,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "app/CopyAnimation.h"
+#include "app/TaskListModel.h"
 #include "dialogs/TAboutBox.h"
 #include "resources/Pictures.h"
 
@@ -100,10 +101,11 @@ void TForm1::buildLayout() {
   panel3Column->setSpacing(0);
   auto* listRow = new QHBoxLayout();
   listRow->setSpacing(0);
-  Memo1 = new QListWidget(panel3);
+  Memo1 = new QListView(panel3);
   Memo1->setObjectName(QStringLiteral("Memo1"));
   Memo1->setSelectionMode(QAbstractItemView::SingleSelection);
-  checkList_ = WidgetCheckList(Memo1);
+  taskListModel_ = std::make_unique<TaskListModel>(tasks_);
+  Memo1->setModel(taskListModel_.get());
   listRow->addWidget(Memo1);
 
   auto* toolBar = new QToolBar(panel3);

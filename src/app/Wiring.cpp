@@ -4,7 +4,6 @@
 #include "mail/ExtraerMensajes.h"
 #include "mail/StoreFolder.h"
 #include "platform/UserFolders.h"
-#include "tasks/CheckList.h"
 #include "tasks/SystemFolders.h"
 
 namespace {
@@ -34,13 +33,7 @@ class RunExportSink : public ExportSink {
 std::vector<TaskRow> readSystemFolders() {
   const TCarpetas carpetas =
       ObtenerCarpetasSistema(UserFolders::fromEnvironment(), [] { return oe5_StoreFolder(); });
-  PlainCheckList rows;
-  std::vector<std::string> paths;
-  BuildFirstRunList(carpetas, rows, paths);
-  std::vector<TaskRow> result;
-  for (int i = 0; i < rows.count(); ++i)
-    result.push_back({paths[static_cast<size_t>(i)], rows.text(i), rows.checked(i)});
-  return result;
+  return BuildFirstRunList(carpetas);
 }
 
 MailTask mailExportTask() {

@@ -10,8 +10,8 @@
 
 #include "backup/CopiarCarpeta.h"
 #include "backup/CopyFiles.h"
-#include "backup/DestinationFolder.h"
 #include "backup/RunTexts.h"
+#include "platform/DestinationFolder.h"
 #include "platform/Errors.h"
 #include "platform/FolderChain.h"
 

@@ -3,7 +3,6 @@
 #include "tasks/TaskSettings.h"
 
 #include "platform/UserFolders.h"
-#include "tasks/CheckList.h"
 #include "tasks/ExtraerPalabra.h"
 
 TCarpetas ObtenerCarpetasSistema(const UserFolders& folders,
@@ -22,16 +21,13 @@ TCarpetas ObtenerCarpetasSistema(const UserFolders& folders,
   return carpetas;
 }
 
-void BuildFirstRunList(const TCarpetas& carpetas, CheckList& memo1,
-                       std::vector<std::string>& rutasTareas) {
+std::vector<TaskRow> BuildFirstRunList(const TCarpetas& carpetas) {
+  std::vector<TaskRow> rows;
   for (int slot : {TCarpetas::kDocumentos, TCarpetas::kEscritorio, TCarpetas::kLibretaDirecciones,
                    TCarpetas::kFavoritos, TCarpetas::kCorreo}) {
     const std::string& path = carpetas.slot[static_cast<std::size_t>(slot)];
-    rutasTareas.push_back(path);
-    memo1.append(lastComponent(path));
-    memo1.setChecked(memo1.count() - 1, true);
+    rows.push_back({path, lastComponent(path), true});
   }
-  rutasTareas.push_back(kMailTaskText);
-  memo1.append(kMailTaskText);
-  memo1.setChecked(memo1.count() - 1, false);
+  rows.push_back({kMailTaskText, kMailTaskText, false});
+  return rows;
 }

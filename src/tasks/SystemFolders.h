@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-class CheckList;
+#include "tasks/TaskList.h"
+
 struct UserFolders;
 
 // The system folders that seed a first task list, by slot:
@@ -29,5 +30,4 @@ TCarpetas ObtenerCarpetasSistema(const UserFolders& folders,
 
 // Appends the first-run rows: slots 0, 1, 2, 5, 3 checked, shown by the last component of
 // their paths, then the mail extraction task, unchecked.
-void BuildFirstRunList(const TCarpetas& carpetas, CheckList& memo1,
-                       std::vector<std::string>& rutasTareas);
+std::vector<TaskRow> BuildFirstRunList(const TCarpetas& carpetas);

@@ -4,18 +4,11 @@
 #include <string>
 #include <vector>
 
-class CheckList;
+#include "tasks/TaskList.h"
 
 // The text of the mail extraction task, as path and as display text.
 inline constexpr const char* kMailTaskText = "Extraer Mensajes E-mail con adjuntos";
 inline constexpr const char* kCaption = "Resguarda v3.0";
-
-// One row of a task list built in memory (the first-run list).
-struct TaskRow {
-  std::string path;
-  std::string text;
-  bool checked = false;
-};
 
 // What a load leaves besides the rows.
 struct LoadedSettings {
@@ -33,12 +26,10 @@ std::string captionFor(const std::string& dirDestino);
 // CargarTareas: empties the task list, reads the system folders (always; an error there
 // leaves the list empty and escapes), then reads the settings file or, when there is none,
 // appends the first-run rows that the system folders gave.
-LoadedSettings CargarTareas(const std::string& iniPath, CheckList& memo1,
-                            std::vector<std::string>& rutasTareas,
+LoadedSettings CargarTareas(const std::string& iniPath, TaskList& tasks,
                             const std::function<std::vector<TaskRow>()>& systemFolders);
 
 // GuardarTareas: brings dirDestino to its normal form and replaces the settings file with
 // the destination and every row. Throws "Unable to write to <iniPath>" and then leaves the
 // previous file intact.
-void GuardarTareas(const std::string& iniPath, const CheckList& memo1,
-                   const std::vector<std::string>& rutasTareas, std::string& dirDestino);
+void GuardarTareas(const std::string& iniPath, const TaskList& tasks, std::string& dirDestino);

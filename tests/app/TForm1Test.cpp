@@ -5,7 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QSignalSpy>
@@ -18,8 +18,8 @@
 
 #include <sys/stat.h>
 
-#include "FakePrompts.h"
 #include "platform/Errors.h"
+#include "support/FakePrompts.h"
 #include "support/TempTree.h"
 
 namespace {
@@ -193,7 +193,8 @@ TEST_F(FormTest, ClosingDuringARunSavesStopsAndWaitsForTheWorker) {
     finished = true;
   });
   form->show();
-  child<QListWidget>(*form, "Memo1")->item(1)->setCheckState(Qt::Unchecked);
+  QAbstractItemModel* rows = child<QListView>(*form, "Memo1")->model();
+  rows->setData(rows->index(1, 0), Qt::Unchecked, Qt::CheckStateRole);
   child<QToolButton>(*form, "CopiarBt")->click();
   ASSERT_TRUE(waitFor([&] { return entered.load(); }));
   QSignalSpy closed(form.get(), &TForm1::closed);
@@ -243,42 +244,46 @@ TEST_F(FormTest, ARunWithoutDestinationAsksForOne) {
   EXPECT_NE(TempTree::read(ini).find("DIR_DESTINO=" + tree.path("elegida/")), std::string::npos);
 }
 
-TEST_F(FormTest, EditingCommandsKeepRowsAndPathsTogetherAndProtectSystemRows) {
+TEST_F(FormTest, Memo1ShowsTheTaskListAndItsEditsAndTheAddAndRemoveSave) {
   auto form = makeForm();
-  auto* memo = child<QListWidget>(*form, "Memo1");
-  ASSERT_EQ(memo->count(), 6);
+  auto* memo = child<QListView>(*form, "Memo1");
+  QAbstractItemModel* rows = memo->model();
+  auto text = [&](int row) { return rows->index(row, 0).data().toString().toStdString(); };
+  auto checkState = [&](int row) { return rows->index(row, 0).data(Qt::CheckStateRole).toInt(); };
+  ASSERT_EQ(rows->rowCount(), 6);
+  EXPECT_EQ(text(5), kMail);
   EXPECT_FALSE(TempTree::exists(ini));
 
   prompts.folders.push_back("/srv/Proyectos");
   form->AnyadirBtClick();
-  ASSERT_EQ(memo->count(), 7);
-  EXPECT_EQ(memo->item(6)->text(), "/srv/Proyectos");
-  EXPECT_EQ(memo->item(6)->checkState(), Qt::Checked);
-  EXPECT_EQ(form->rutasTareas().back(), "/srv/Proyectos");
+  ASSERT_EQ(rows->rowCount(), 7);
+  EXPECT_EQ(text(6), "/srv/Proyectos");
+  EXPECT_EQ(checkState(6), Qt::Checked);
   EXPECT_NE(TempTree::read(ini).find("6=1 /srv/Proyectos"), std::string::npos);
 
-  form->BorrarBtClick();  // no selection: the last row is offered
-  ASSERT_EQ(prompts.questions.size(), 1u);
-  EXPECT_EQ(prompts.questions[0],
-            "¿Quieres dejar de hacer copias de seguridad de la carpeta\r\n/srv/Proyectos?");
-  EXPECT_EQ(memo->count(), 6);
-  EXPECT_EQ(form->rutasTareas().size(), 6u);
+  // A check given in the view is the task list's, and reaches the file with the next save.
+  rows->setData(rows->index(0, 0), Qt::Unchecked, Qt::CheckStateRole);
+  EXPECT_FALSE(form->tasks().row(0).checked);
 
-  memo->setCurrentRow(2);
-  form->BorrarBtClick();
-  EXPECT_EQ(prompts.warnings.size(), 1u);
-  EXPECT_EQ(memo->count(), 6);
+  form->BorrarBtClick();  // no selection: the last row is offered, and removed
+  ASSERT_EQ(prompts.questions.size(), 1u);
+  EXPECT_EQ(rows->rowCount(), 6);
+  EXPECT_NE(TempTree::read(ini).find("0=0 "), std::string::npos);
+  EXPECT_EQ(TempTree::read(ini).find("/srv/Proyectos"), std::string::npos);
 
   prompts.answer = false;
-  memo->setCurrentRow(5);
+  form->BorrarBtClick();  // the selection moves to the row asked about, and stays there
+  EXPECT_EQ(memo->currentIndex().row(), 5);
+  memo->setCurrentIndex(rows->index(2, 0));
   form->BorrarBtClick();
-  EXPECT_EQ(memo->count(), 6);
-  EXPECT_EQ(memo->currentRow(), 5);
+  EXPECT_EQ(prompts.warnings.size(), 1u);
+  EXPECT_EQ(memo->currentIndex().row(), 2);
+  EXPECT_EQ(rows->rowCount(), 6);
 
   form->ToolButton1Click();
-  for (int i = 0; i < memo->count(); ++i) EXPECT_EQ(memo->item(i)->checkState(), Qt::Checked);
+  for (int i = 0; i < rows->rowCount(); ++i) EXPECT_EQ(checkState(i), Qt::Checked) << i;
   form->ToolButton2Click();
-  for (int i = 0; i < memo->count(); ++i) EXPECT_EQ(memo->item(i)->checkState(), Qt::Unchecked);
+  for (int i = 0; i < rows->rowCount(); ++i) EXPECT_EQ(checkState(i), Qt::Unchecked) << i;
 }
 
 TEST_F(FormTest, ChoosingTheDestinationCreatesTheOldOneAndSavesTheNew) {

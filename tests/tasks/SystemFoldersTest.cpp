@@ -5,9 +5,14 @@
 #include <stdexcept>
 
 #include "platform/UserFolders.h"
-#include "tasks/CheckList.h"
 
 namespace {
+
+std::vector<std::string> pathsOf(const std::vector<TaskRow>& rows) {
+  std::vector<std::string> paths;
+  for (const TaskRow& row : rows) paths.push_back(row.path);
+  return paths;
+}
 
 UserFolders anaFolders() {
   UserFolders folders;
@@ -33,9 +38,7 @@ TEST(SystemFolders, FirstRunRowsInOrder) {
   EXPECT_EQ(calls, 2);
   EXPECT_EQ(carpetas.slot[TCarpetas::kSinUso], "");
 
-  PlainCheckList memo1;
-  std::vector<std::string> rutas;
-  BuildFirstRunList(carpetas, memo1, rutas);
+  const std::vector<TaskRow> rows = BuildFirstRunList(carpetas);
 
   const std::vector<std::string> expectedPaths = {"/home/ana/Documentos",
                                                   "/home/ana/Escritorio",
@@ -46,11 +49,11 @@ TEST(SystemFolders, FirstRunRowsInOrder) {
   const std::vector<std::string> expectedTexts = {
       "Documentos", "Escritorio", "Address Book",
       "Favoritos",  "Correo",     "Extraer Mensajes E-mail con adjuntos"};
-  EXPECT_EQ(rutas, expectedPaths);
-  ASSERT_EQ(memo1.count(), 6);
+  EXPECT_EQ(pathsOf(rows), expectedPaths);
+  ASSERT_EQ(rows.size(), 6u);
   for (int row = 0; row < 6; ++row) {
-    EXPECT_EQ(memo1.text(row), expectedTexts[static_cast<std::size_t>(row)]) << row;
-    EXPECT_EQ(memo1.checked(row), row < 5) << row;
+    EXPECT_EQ(rows[row].text, expectedTexts[static_cast<std::size_t>(row)]) << row;
+    EXPECT_EQ(rows[row].checked, row < 5) << row;
   }
 }
 
@@ -70,12 +73,10 @@ class StoreSlot : public testing::TestWithParam<StoreCase> {};
 TEST_P(StoreSlot, LosesTheLastCharacterWhateverItIs) {
   const TCarpetas carpetas = ObtenerCarpetasSistema(anaFolders(), fixedStore(GetParam().store));
   EXPECT_EQ(carpetas.slot[TCarpetas::kCorreo], GetParam().slot3);
-  PlainCheckList memo1;
-  std::vector<std::string> rutas;
-  BuildFirstRunList(carpetas, memo1, rutas);
-  EXPECT_EQ(rutas[4], GetParam().slot3);
-  EXPECT_EQ(memo1.text(4), GetParam().text);
-  EXPECT_TRUE(memo1.checked(4));
+  const std::vector<TaskRow> rows = BuildFirstRunList(carpetas);
+  EXPECT_EQ(rows[4].path, GetParam().slot3);
+  EXPECT_EQ(rows[4].text, GetParam().text);
+  EXPECT_TRUE(rows[4].checked);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -88,27 +89,24 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(SystemFolders, MissingFoldersStillGiveRows) {
   const TCarpetas carpetas = ObtenerCarpetasSistema(UserFolders{}, fixedStore(""));
   EXPECT_EQ(carpetas.slot[TCarpetas::kLibretaDirecciones], "/Microsoft/Address Book");
-  PlainCheckList memo1;
-  std::vector<std::string> rutas;
-  BuildFirstRunList(carpetas, memo1, rutas);
-  ASSERT_EQ(memo1.count(), 6);
-  EXPECT_EQ(rutas, (std::vector<std::string>{"", "", "/Microsoft/Address Book", "", "",
-                                             "Extraer Mensajes E-mail con adjuntos"}));
+  const std::vector<TaskRow> rows = BuildFirstRunList(carpetas);
+  ASSERT_EQ(rows.size(), 6u);
+  EXPECT_EQ(pathsOf(rows), (std::vector<std::string>{"", "", "/Microsoft/Address Book", "", "",
+                                                     "Extraer Mensajes E-mail con adjuntos"}));
   for (int row : {0, 1, 3, 4}) {
-    EXPECT_EQ(memo1.text(row), "") << row;
-    EXPECT_TRUE(memo1.checked(row)) << row;
+    EXPECT_EQ(rows[row].text, "") << row;
+    EXPECT_TRUE(rows[row].checked) << row;
   }
-  EXPECT_EQ(memo1.text(2), "Address Book");
+  EXPECT_EQ(rows[2].text, "Address Book");
 }
 
 TEST(SystemFolders, RootFolderShowsAnEmptyText) {
   UserFolders folders = anaFolders();
   folders.personal = "/";
-  PlainCheckList memo1;
-  std::vector<std::string> rutas;
-  BuildFirstRunList(ObtenerCarpetasSistema(folders, fixedStore("")), memo1, rutas);
-  EXPECT_EQ(rutas[0], "/");
-  EXPECT_EQ(memo1.text(0), "");
+  const std::vector<TaskRow> rows =
+      BuildFirstRunList(ObtenerCarpetasSistema(folders, fixedStore("")));
+  EXPECT_EQ(rows[0].path, "/");
+  EXPECT_EQ(rows[0].text, "");
 }
 
 // The length comes from the second answer, the text from the first.

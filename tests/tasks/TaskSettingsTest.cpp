@@ -9,13 +9,11 @@
 #include "platform/Errors.h"
 #include "support/TempTree.h"
 #include "support/Unprivileged.h"
-#include "tasks/CheckList.h"
 
 namespace {
 
 struct Loaded {
-  PlainCheckList memo1;
-  std::vector<std::string> rutas;
+  TaskList tasks;
   LoadedSettings settings;
 };
 
@@ -25,14 +23,14 @@ std::vector<TaskRow> defaultRows() {
 
 Loaded load(const std::string& iniPath) {
   Loaded result;
-  result.settings = CargarTareas(iniPath, result.memo1, result.rutas, defaultRows);
+  result.settings = CargarTareas(iniPath, result.tasks, defaultRows);
   return result;
 }
 
 std::string rowsOf(const Loaded& l) {
   std::string out;
-  for (int i = 0; i < l.memo1.count(); ++i)
-    out += (l.memo1.checked(i) ? "[x] " : "[ ] ") + l.memo1.text(i) + " | " + l.rutas[i] + "\n";
+  for (const TaskRow& row : l.tasks.rows())
+    out += (row.checked ? "[x] " : "[ ] ") + row.text + " | " + row.path + "\n";
   return out;
 }
 
@@ -79,7 +77,7 @@ TEST(CargarTareas, AFileWithoutTasksGivesAnEmptyListNotTheDefault) {
   TempTree tree;
   for (const char* content : {"", "[CONFIGURACION]\nDIR_DESTINO=\n", "[TAREAS]\n"}) {
     const Loaded l = load(tree.write("Resguarda.ini", content));
-    EXPECT_EQ(l.memo1.count(), 0) << content;
+    EXPECT_EQ(l.tasks.count(), 0) << content;
     EXPECT_EQ(l.settings.dirDestino, "");
     EXPECT_EQ(captionFor(l.settings.dirDestino), "Resguarda v3.0 - ");
   }
@@ -88,13 +86,11 @@ TEST(CargarTareas, AFileWithoutTasksGivesAnEmptyListNotTheDefault) {
 TEST(CargarTareas, AnErrorReadingTheSystemFoldersLeavesTheListEmpty) {
   TempTree tree;
   const std::string ini = tree.write("Resguarda.ini", "[TAREAS]\n0=1 /a\n");
-  PlainCheckList memo1;
-  memo1.append("old");
-  std::vector<std::string> rutas{"old"};
+  TaskList tasks;
+  tasks.append({"old", "old", true});
   auto failing = []() -> std::vector<TaskRow> { throw invalidDataType("Personal"); };
-  EXPECT_THROW(CargarTareas(ini, memo1, rutas, failing), ResguardaError);
-  EXPECT_EQ(memo1.count(), 0);
-  EXPECT_TRUE(rutas.empty());
+  EXPECT_THROW(CargarTareas(ini, tasks, failing), ResguardaError);
+  EXPECT_EQ(tasks.count(), 0);
 }
 
 TEST(GuardarTareas, WritesTheDocumentedLayoutAndReadsBack) {
@@ -102,9 +98,9 @@ TEST(GuardarTareas, WritesTheDocumentedLayoutAndReadsBack) {
   const std::string ini =
       tree.write("Resguarda.ini", "[CONFIGURACION]\nOtra=1\n[TAREAS]\n10=1 /a\n3=1 /b\n7=0 /c\n");
   Loaded l = load(ini);
-  l.memo1.setChecked(2, true);
+  l.tasks.setChecked(2, true);
   std::string dir = "/media/copias";
-  GuardarTareas(ini, l.memo1, l.rutas, dir);
+  GuardarTareas(ini, l.tasks, dir);
   EXPECT_EQ(dir, "/media/copias/");
   EXPECT_EQ(TempTree::read(ini),
             "[CONFIGURACION]\nOtra=1\nDIR_DESTINO=/media/copias/\n[TAREAS]\n0=1 /a\n1=1 /b\n"
@@ -117,13 +113,12 @@ TEST(GuardarTareas, WritesTheDocumentedLayoutAndReadsBack) {
 TEST(GuardarTareas, RowsWithoutAPathKeepItEmptyAcrossASave) {
   TempTree tree;
   const std::string ini = tree.path("Resguarda.ini");
-  PlainCheckList memo1;
-  std::vector<std::string> rutas;
-  CargarTareas(ini, memo1, rutas, [] {
+  TaskList tasks;
+  CargarTareas(ini, tasks, [] {
     return std::vector<TaskRow>{{"", "", true}, {"/a ", "a ", false}};
   });
   std::string dir;
-  GuardarTareas(ini, memo1, rutas, dir);
+  GuardarTareas(ini, tasks, dir);
   const Loaded again = load(ini);
   EXPECT_EQ(rowsOf(again), "[x]  | \n[ ] a  | /a \n");
 }
@@ -131,11 +126,10 @@ TEST(GuardarTareas, RowsWithoutAPathKeepItEmptyAcrossASave) {
 TEST(GuardarTareas, AnEmptyListRemovesTheSectionAndLoadsEmpty) {
   TempTree tree;
   const std::string ini = tree.write("Resguarda.ini", "[TAREAS]\n0=1 /a\n[Otra]\nx=1\n");
-  PlainCheckList memo1;
   std::string dir;
-  GuardarTareas(ini, memo1, {}, dir);
+  GuardarTareas(ini, TaskList{}, dir);
   EXPECT_EQ(TempTree::read(ini), "[Otra]\nx=1\n[CONFIGURACION]\nDIR_DESTINO=\n");
-  EXPECT_EQ(load(ini).memo1.count(), 0);
+  EXPECT_EQ(load(ini).tasks.count(), 0);
 }
 
 TEST(GuardarTareas, AFailedSaveKeepsThePreviousFile) {
@@ -143,10 +137,9 @@ TEST(GuardarTareas, AFailedSaveKeepsThePreviousFile) {
   const std::string ini = tree.write("cfg/Resguarda.ini", "[TAREAS]\n0=1 /a\n");
   makeReadOnlyForOthers(tree.root(), tree.path("cfg"));
   const int status = runUnprivileged([&] {
-    PlainCheckList memo1;
     std::string dir = "/x";
     try {
-      GuardarTareas(ini, memo1, {}, dir);
+      GuardarTareas(ini, TaskList{}, dir);
     } catch (const ResguardaError& e) {
       return std::string(e.what()) == "Unable to write to " + ini ? 0 : 2;
     }
@@ -174,10 +167,9 @@ TEST_P(SaveRefused, LeavesEveryByte) {
   ::chmod(tree.path("cfg").c_str(), 0777);
   GetParam().set(tree, ini);
   auto save = [&] {
-    PlainCheckList memo1;
     std::string dir = "/otra";
     try {
-      GuardarTareas(ini, memo1, {}, dir);
+      GuardarTareas(ini, TaskList{}, dir);
     } catch (const ResguardaError& e) {
       return std::string(e.what()) == "Unable to write to " + ini ? 0 : 2;
     }
@@ -204,9 +196,10 @@ TEST(GuardarTareas, NeverReplacesWhatIsNotAFile) {
   const std::string fifo = tree.path("fifo.ini"), folder = tree.mkdir("folder.ini");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
   for (const std::string& ini : {fifo, folder}) {
-    PlainCheckList memo1;
+    TaskList tasks;
+    tasks.append({"/a", "/a", true});
     std::string dir;
-    EXPECT_THROW(GuardarTareas(ini, memo1, {"/a"}, dir), ResguardaError) << ini;
+    EXPECT_THROW(GuardarTareas(ini, tasks, dir), ResguardaError) << ini;
   }
   struct stat st {};
   ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
@@ -222,7 +215,7 @@ TEST(CargarTareas, HandMadeFilesLoseNoRowAndKeepTheirByteOrderMark) {
   Loaded l = load(ini);
   EXPECT_EQ(l.settings.dirDestino, "/copias/");
   EXPECT_EQ(rowsOf(l), "[x] a | /a\n[ ] b | /b\n[x] c | /c\n");
-  GuardarTareas(ini, l.memo1, l.rutas, l.settings.dirDestino);
+  GuardarTareas(ini, l.tasks, l.settings.dirDestino);
   EXPECT_EQ(TempTree::read(ini),
             "\xEF\xBB\xBF[CONFIGURACION]\nDIR_DESTINO=/copias/\n[TAREAS]\n0=1 /a\n1=0 /b\n2=1 /c\n"
             "[Otra]\nx=1\n");

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "dialogs/Prompts.h"
+#include "tasks/Prompts.h"
 
 // Answers the window's questions from a script and records what it was told.
 class FakePrompts : public Prompts {

@@ -1,4 +1,4 @@
-#include "backup/DestinationFolder.h"
+#include "platform/DestinationFolder.h"
 
 #include "platform/FolderChain.h"
 
