@@ -1,7 +1,7 @@
 #include "app/RunDisplay.h"
 
 bool RunDisplay::Pending::empty() const {
-  return !logCleared && lines.empty() && !currentItem && !countersChanged && !progress &&
+  return !logCleared && lines.empty() && !label1 && !countersChanged && !progress &&
          gauge.empty() && !animation && !timer && !copyButtonRaised;
 }
 
@@ -15,10 +15,30 @@ RunDisplay::Pending RunDisplay::take() {
   return taken;
 }
 
-void RunDisplay::logCleared() {
+void RunDisplay::runStarted() {
   std::lock_guard lock(mutex_);
   pending_.logCleared = true;
   lines_.clear();
+  pending_.animation = true;
+  pending_.timer = true;
+}
+
+void RunDisplay::statusChanged(const std::string& text) {
+  std::lock_guard lock(mutex_);
+  pending_.label1 = text;
+  pending_.progress = true;
+}
+
+void RunDisplay::taskStarted(const std::string& path, bool mailTask) {
+  std::lock_guard lock(mutex_);
+  pending_.gauge.push_back(GaugeOp::Step);
+  // The mail task leaves the status text on show.
+  if (!mailTask) pending_.label1 = path;
+}
+
+void RunDisplay::countersChanged() {
+  std::lock_guard lock(mutex_);
+  pending_.countersChanged = true;
 }
 
 void RunDisplay::logLine(const std::string& line) {
@@ -27,42 +47,14 @@ void RunDisplay::logLine(const std::string& line) {
   lines_.push_back(line);
 }
 
-void RunDisplay::currentItem(const std::string& text) {
+void RunDisplay::runEnded(const RunResult& result) {
   std::lock_guard lock(mutex_);
-  pending_.currentItem = text;
-}
-
-void RunDisplay::countersChanged() {
-  std::lock_guard lock(mutex_);
-  pending_.countersChanged = true;
-}
-
-void RunDisplay::progress() {
-  std::lock_guard lock(mutex_);
-  pending_.progress = true;
-}
-
-void RunDisplay::gaugeStep() {
-  std::lock_guard lock(mutex_);
-  pending_.gauge.push_back(GaugeOp::Step);
-}
-
-void RunDisplay::gaugeReset() {
-  std::lock_guard lock(mutex_);
+  pending_.animation = false;
   pending_.gauge.push_back(GaugeOp::Reset);
-}
-
-void RunDisplay::animation(bool running) {
-  std::lock_guard lock(mutex_);
-  pending_.animation = running;
-}
-
-void RunDisplay::timer(bool enabled) {
-  std::lock_guard lock(mutex_);
-  pending_.timer = enabled;
-}
-
-void RunDisplay::copyButtonRaised() {
-  std::lock_guard lock(mutex_);
-  pending_.copyButtonRaised = true;
+  pending_.progress = true;
+  // After a finished run the timer goes on showing the time since it began; a stopped run,
+  // or one that never began, leaves it still.
+  pending_.timer = result.outcome == RunOutcome::Finished ||
+                   result.outcome == RunOutcome::DestinationNotCreatable;
+  pending_.copyButtonRaised = result.outcome != RunOutcome::Stopped;
 }

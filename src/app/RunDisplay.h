@@ -8,10 +8,10 @@
 
 #include "backup/RunObserver.h"
 
-// Collects what the worker reports, for the window to show on its own thread. Updates are
-// coalesced: the window takes them at most every few dozen milliseconds, so a run over a
-// million files cannot flood the event loop. Only the newest log lines are kept while they
-// wait, since the log shows only its last lines anyway.
+// Turns what the worker reports into what the window must change, for the window to apply
+// on its own thread. Updates are coalesced: the window takes them at most every few dozen
+// milliseconds, so a run over a million files cannot flood the event loop. Only the newest
+// log lines are kept while they wait, since the log shows only its last lines anyway.
 class RunDisplay : public RunObserver {
  public:
   // Waiting log lines beyond this are dropped, oldest first.
@@ -19,32 +19,29 @@ class RunDisplay : public RunObserver {
 
   enum class GaugeOp { Step, Reset };
 
+  // What the window has to change, in its own terms.
   struct Pending {
     bool logCleared = false;
     std::vector<std::string> lines;
-    std::optional<std::string> currentItem;
+    std::optional<std::string> label1;  // the status text or the folder being mirrored
     bool countersChanged = false;
-    bool progress = false;
+    bool progress = false;  // counters, elapsed time and EstadoLb shown afresh
     std::vector<GaugeOp> gauge;
     std::optional<bool> animation;
     std::optional<bool> timer;
-    bool copyButtonRaised = false;
+    bool copyButtonRaised = false;  // the run ended by itself: CopiarBt goes up
 
     bool empty() const;
   };
 
   Pending take();
 
-  void logCleared() override;
-  void logLine(const std::string& line) override;
-  void currentItem(const std::string& text) override;
+  void runStarted() override;
+  void statusChanged(const std::string& text) override;
+  void taskStarted(const std::string& path, bool mailTask) override;
   void countersChanged() override;
-  void progress() override;
-  void gaugeStep() override;
-  void gaugeReset() override;
-  void animation(bool running) override;
-  void timer(bool enabled) override;
-  void copyButtonRaised() override;
+  void logLine(const std::string& line) override;
+  void runEnded(const RunResult& result) override;
 
  private:
   std::mutex mutex_;

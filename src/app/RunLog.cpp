@@ -119,9 +119,9 @@ RunLog::RunLog(RunObserver& display, const std::string& folder, int errorFd)
 
 RunLog::~RunLog() = default;
 
-void RunLog::logCleared() {
+void RunLog::runStarted() {
   // The file holds this run only from its start; nothing earlier to clear.
-  display_.logCleared();
+  display_.runStarted();
 }
 
 void RunLog::logLine(const std::string& line) {
@@ -135,29 +135,17 @@ void RunLog::logLine(const std::string& line) {
   display_.logLine(line);
 }
 
-void RunLog::currentItem(const std::string& text) {
-  display_.currentItem(text);
+void RunLog::statusChanged(const std::string& text) {
+  display_.statusChanged(text);
+}
+void RunLog::taskStarted(const std::string& path, bool mailTask) {
+  display_.taskStarted(path, mailTask);
 }
 void RunLog::countersChanged() {
   display_.countersChanged();
 }
-void RunLog::progress() {
-  display_.progress();
-}
-void RunLog::gaugeStep() {
-  display_.gaugeStep();
-}
-void RunLog::gaugeReset() {
-  display_.gaugeReset();
-}
-void RunLog::animation(bool running) {
-  display_.animation(running);
-}
-void RunLog::timer(bool enabled) {
-  display_.timer(enabled);
-}
-void RunLog::copyButtonRaised() {
-  display_.copyButtonRaised();
+void RunLog::runEnded(const RunResult& result) {
+  display_.runEnded(result);
 }
 
 void RunLog::note(const std::string& line) {

@@ -33,16 +33,12 @@ class RunLog : public RunObserver {
   RunLog(RunObserver& display, const std::string& folder, int errorFd = 2);
   ~RunLog() override;
 
-  void logCleared() override;
-  void logLine(const std::string& line) override;
-  void currentItem(const std::string& text) override;
+  void runStarted() override;
+  void statusChanged(const std::string& text) override;
+  void taskStarted(const std::string& path, bool mailTask) override;
   void countersChanged() override;
-  void progress() override;
-  void gaugeStep() override;
-  void gaugeReset() override;
-  void animation(bool running) override;
-  void timer(bool enabled) override;
-  void copyButtonRaised() override;
+  void logLine(const std::string& line) override;
+  void runEnded(const RunResult& result) override;
 
   // A line of the program's own that the window does not show (why a run could not run).
   void note(const std::string& line);

@@ -40,8 +40,8 @@ QString fromUtf8(const char* text) {
 }
 
 // Ends a run that something escaping it cut short as a run with one failure: the error is
-// logged and the window is left as after a finished run (or a stopped one, if it was being
-// stopped), so that the end of a run always arrives.
+// logged and the run ends as a finished one (or a stopped one, if it was being stopped), so
+// that its end always arrives.
 RunResult endCutShortRun(TEstad& estado, RunObserver& observer, RunControl& control,
                          const std::exception_ptr& error) {
   std::string line;
@@ -57,13 +57,10 @@ RunResult endCutShortRun(TEstad& estado, RunObserver& observer, RunControl& cont
   observer.logLine(line);
   const char* status = stopped ? kDetenido : kFinalizado;
   estado.setTextoEstado(status);
-  observer.currentItem(status);
-  if (!stopped) observer.copyButtonRaised();
-  observer.timer(!stopped);
-  observer.animation(false);
-  observer.gaugeReset();
-  observer.progress();
-  return {stopped ? RunOutcome::Stopped : RunOutcome::Finished, 1};
+  observer.statusChanged(status);
+  const RunResult result{stopped ? RunOutcome::Stopped : RunOutcome::Finished, 1};
+  observer.runEnded(result);
+  return result;
 }
 
 }  // namespace
@@ -145,7 +142,7 @@ void TForm1::flushRunDisplay() {
     }
     RichEdit1->appendPlainText(block);
   }
-  if (pending.currentItem) Label1->setText(fromBytes(*pending.currentItem));
+  if (pending.label1) Label1->setText(fromBytes(*pending.label1));
   if (pending.countersChanged) {
     statusPanels_[1]->setText(fromBytes(counterPanelText(Estado.Actualizados)));
     statusPanels_[3]->setText(fromBytes(counterPanelText(Estado.Copiados)));
@@ -272,7 +269,10 @@ void TForm1::onRunEnded() {
 void TForm1::Timer1Timer() {
   if (closing_) return;
   showProgress();
-  if (closesAfterTick(options_.CerrarAlTerminar, Label1->text().toStdString())) close();
+  // An unattended program ends once its run has finished.
+  if (options_.CerrarAlTerminar && !runInProgress() && lastResult_ &&
+      lastResult_->outcome == RunOutcome::Finished)
+    close();
 }
 
 void TForm1::AnyadirBtClick() {

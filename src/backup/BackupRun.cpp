@@ -19,7 +19,7 @@ namespace {
 
 void setStatus(TEstad& estado, RunObserver& observer, const char* text) {
   estado.setTextoEstado(text);
-  observer.currentItem(text);
+  observer.statusChanged(text);
 }
 
 void runMailTask(const MailTask& mailTask, const std::string& taskText, RunContext& run) {
@@ -81,12 +81,11 @@ void carryOutTasks(const RunSnapshot& snapshot, RunContext& run, const MailTask&
   const MirrorTask base{{}, FolderIdentity::of(run.dirDestino)};
   for (const RunSnapshot::Row& row : snapshot.rows) {
     if (!row.checked) continue;
-    run.observer.gaugeStep();
+    run.observer.taskStarted(row.path, row.mailTask);
     if (row.mailTask) {
       runMailTask(mailTask, row.text, run);
       continue;
     }
-    run.observer.currentItem(row.path);
     // An empty path (a system folder this platform does not have) is no folder at all, and
     // a relative one (from a hand-edited settings file) would depend on the current folder.
     if (row.path.empty() || row.path.front() != '/') continue;
@@ -107,21 +106,22 @@ RunResult Resguarda(const RunSnapshot& snapshot, TEstad& estado, RunObserver& ob
                     RunControl& control, const MailTask& mailTask) {
   if (!control.go) {
     setStatus(estado, observer, kDetenido);
-    observer.timer(false);
-    observer.animation(false);
-    return {RunOutcome::Stopped, 0};
+    const RunResult stopped{RunOutcome::Stopped, 0};
+    observer.runEnded(stopped);
+    return stopped;
   }
 
   estado.Actualizados = 0;
   estado.Copiados = 0;
   estado.Revisados = 0;
   estado.setInicioCopia(std::chrono::system_clock::now());
-  observer.logCleared();
+  observer.runStarted();
 
   if (snapshot.dirDestino.empty()) {
     control.go = false;
-    observer.copyButtonRaised();
-    return {RunOutcome::NoDestination, 0};
+    const RunResult noDestination{RunOutcome::NoDestination, 0};
+    observer.runEnded(noDestination);
+    return noDestination;
   }
 
   // Links, "." and ".." in the destination are resolved once: the whole run writes to the
@@ -136,9 +136,6 @@ RunResult Resguarda(const RunSnapshot& snapshot, TEstad& estado, RunObserver& ob
   const bool destinationReady = createDestinationFolder(run.dirDestino);
   if (destinationReady) {
     setStatus(estado, observer, kCopiando);
-    observer.progress();
-    observer.timer(true);
-    observer.animation(true);
     try {
       carryOutTasks(snapshot, run, mailTask);
     } catch (const std::exception& error) {
@@ -150,23 +147,15 @@ RunResult Resguarda(const RunSnapshot& snapshot, TEstad& estado, RunObserver& ob
     if (!control.abandon && estado.Copiados + estado.Actualizados > 0) flushDestination(run);
   }
 
-  const bool stopped = !control.go;
-  if (!stopped) {
-    control.go = false;
-    observer.copyButtonRaised();
-    setStatus(estado, observer, kFinalizado);
-  } else {
+  RunResult result{RunOutcome::Finished, run.failures};
+  if (!control.go) {
+    result.outcome = RunOutcome::Stopped;
     setStatus(estado, observer, kDetenido);
-    observer.timer(false);
+  } else {
+    control.go = false;
+    if (!destinationReady) result.outcome = RunOutcome::DestinationNotCreatable;
+    setStatus(estado, observer, kFinalizado);
   }
-  observer.animation(false);
-  observer.gaugeReset();
-  observer.progress();
-
-  RunOutcome outcome = RunOutcome::Finished;
-  if (stopped)
-    outcome = RunOutcome::Stopped;
-  else if (!destinationReady)
-    outcome = RunOutcome::DestinationNotCreatable;
-  return {outcome, run.failures};
+  observer.runEnded(result);
+  return result;
 }

@@ -19,22 +19,12 @@ struct RunSnapshot {
   std::string dirDestino;  // empty or ending in "/"
 };
 
-enum class RunOutcome {
-  Finished,                 // "Finalizado."
-  Stopped,                  // "Detenido."
-  NoDestination,            // nothing ran; the destination has to be chosen
-  DestinationNotCreatable,  // "Finalizado." without any task carried out
-};
-
-struct RunResult {
-  RunOutcome outcome = RunOutcome::Finished;
-  int failures = 0;
-};
-
 // The mail extraction task; it reports through the run context and may throw, which ends
 // that task alone.
 using MailTask = std::function<void(RunContext&)>;
 
 // Resguarda: one backup run over the checked rows of the snapshot, on the calling thread.
+// The observer hears of it from runStarted (or, for a run stopped before it began, from its
+// status) to runEnded, which always comes last.
 RunResult Resguarda(const RunSnapshot& snapshot, TEstad& estado, RunObserver& observer,
                     RunControl& control, const MailTask& mailTask);

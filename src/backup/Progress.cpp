@@ -26,7 +26,3 @@ ProgressTexts DoProgress(const TEstad& estado, std::chrono::system_clock::time_p
   return {counterPanelText(estado.Actualizados), counterPanelText(estado.Copiados),
           counterPanelText(estado.Revisados), " " + formatElapsed(elapsed), estado.TextoEstado()};
 }
-
-bool closesAfterTick(bool cerrarAlTerminar, const std::string& label1) {
-  return cerrarAlTerminar && label1 == kFinalizado;
-}

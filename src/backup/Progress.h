@@ -20,6 +20,3 @@ std::string counterPanelText(int32_t value);
 // The elapsed time as a time of day, "H:MM:SS"; it starts again from 0:00:00 after 24 hours.
 std::string formatElapsed(std::chrono::milliseconds elapsed);
 ProgressTexts DoProgress(const TEstad& estado, std::chrono::system_clock::time_point now);
-
-// Timer1Timer closes the window of an unattended run once Label1 reads "Finalizado.".
-bool closesAfterTick(bool cerrarAlTerminar, const std::string& label1);

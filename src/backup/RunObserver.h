@@ -2,39 +2,45 @@
 
 #include <string>
 
-// What a run reports to whoever displays it. The worker calls these on its own thread;
-// the window forwards them to the GUI thread. None of them may throw.
+enum class RunOutcome {
+  Finished,                 // "Finalizado."
+  Stopped,                  // "Detenido."
+  NoDestination,            // nothing ran; the destination has to be chosen
+  DestinationNotCreatable,  // "Finalizado." without any task carried out
+};
+
+struct RunResult {
+  RunOutcome outcome = RunOutcome::Finished;
+  int failures = 0;
+};
+
+// What a run tells whoever follows it, in the run's own terms; how it is shown is the
+// follower's business. The worker calls these on its own thread. None of them may throw,
+// except logLine, whose failure the run survives.
 class RunObserver {
  public:
   virtual ~RunObserver() = default;
 
-  virtual void logCleared() = 0;
-  virtual void logLine(const std::string& line) = 0;
-  // Label1: the status text, or the folder task being mirrored.
-  virtual void currentItem(const std::string& text) = 0;
-  // Panels 1, 3 and 5 show the counters again.
+  // A run has begun: its counters are at zero and its log starts afresh.
+  virtual void runStarted() = 0;
+  // The run's status text (TEstad::TextoEstado) is now `text`.
+  virtual void statusChanged(const std::string& text) = 0;
+  // A checked task begins: the folder `path` is mirrored, or the mail task runs.
+  virtual void taskStarted(const std::string& path, bool mailTask) = 0;
+  // The counters of TEstad have moved.
   virtual void countersChanged() = 0;
-  // DoProgress: counters, elapsed time and EstadoLb := TextoEstado.
-  virtual void progress() = 0;
-  virtual void gaugeStep() = 0;
-  virtual void gaugeReset() = 0;
-  virtual void animation(bool running) = 0;
-  virtual void timer(bool enabled) = 0;
-  // The run raised CopiarBt by itself (finished, or no destination).
-  virtual void copyButtonRaised() = 0;
+  virtual void logLine(const std::string& line) = 0;
+  // The run is over; nothing more comes from it.
+  virtual void runEnded(const RunResult& result) = 0;
 };
 
 // An observer that ignores everything: for tests and tools.
 class NullRunObserver : public RunObserver {
  public:
-  void logCleared() override {}
-  void logLine(const std::string&) override {}
-  void currentItem(const std::string&) override {}
+  void runStarted() override {}
+  void statusChanged(const std::string&) override {}
+  void taskStarted(const std::string&, bool) override {}
   void countersChanged() override {}
-  void progress() override {}
-  void gaugeStep() override {}
-  void gaugeReset() override {}
-  void animation(bool) override {}
-  void timer(bool) override {}
-  void copyButtonRaised() override {}
+  void logLine(const std::string&) override {}
+  void runEnded(const RunResult&) override {}
 };

@@ -64,7 +64,7 @@ TEST(RunLog, KeepsEveryLineThatTheDisplayDropsAndTellsFailuresAsTheyCome) {
   RunDisplay display;
   RunLog log(display, tree.path("state/resguarda"), errors.fd());
   std::string expected, expectedErrors;
-  log.logCleared();
+  log.runStarted();
   for (int i = 0; i < 1000000; ++i) {
     std::string line = "/d/" + std::to_string(i);
     if (i % 100000 == 7) line = (i % 200000 == 7 ? "ERROR - " : "AVISO - ") + line + ": motivo";

@@ -7,8 +7,8 @@
 #include <new>
 #include <stdexcept>
 
-#include "RecordingObserver.h"
 #include "platform/Errors.h"
+#include "support/RecordingObserver.h"
 #include "support/TempTree.h"
 
 namespace {
@@ -52,10 +52,9 @@ TEST(Resguarda, RunsCheckedTasksInOrderWithStatusTextsAndGauge) {
   EXPECT_EQ(result.failures, 0);
   EXPECT_EQ(f.observer.events(),
             (std::vector<std::string>{
-                "clear", "item:Copiando...", "progress", "timer:on", "anim:on", "gauge+",
-                "item:" + f.tree.path("uno"), "log:" + f.tree.path("uno/a.txt"), "gauge+",
-                "item:" + f.tree.path("dos"), "log:" + f.tree.path("dos/b.txt"), "raised",
-                "item:Finalizado.", "anim:off", "gauge0", "progress"}));
+                "start", "status:Copiando...", "task:" + f.tree.path("uno"),
+                "log:" + f.tree.path("uno/a.txt"), "task:" + f.tree.path("dos"),
+                "log:" + f.tree.path("dos/b.txt"), "status:Finalizado.", "end:Finished/0"}));
   EXPECT_EQ(f.estado.Copiados, 2);
   EXPECT_EQ(f.estado.Revisados, 2);
   EXPECT_EQ(f.estado.TextoEstado(), "Finalizado.");
@@ -80,8 +79,7 @@ TEST(Resguarda, StopRequestedBeforeTheStartRunsNothing) {
   const RunResult result =
       Resguarda({{folderRow(f.tree.path("uno"))}, f.dest()}, f.estado, f.observer, f.control, {});
   EXPECT_EQ(result.outcome, RunOutcome::Stopped);
-  EXPECT_EQ(f.observer.events(),
-            (std::vector<std::string>{"item:Detenido.", "timer:off", "anim:off"}));
+  EXPECT_EQ(f.observer.events(), (std::vector<std::string>{"status:Detenido.", "end:Stopped/0"}));
   EXPECT_FALSE(TempTree::exists(f.dest()));
 }
 
@@ -94,9 +92,9 @@ TEST(Resguarda, AStopDuringATaskLeavesTheLaterTasksUntouched) {
   EXPECT_EQ(r.outcome, RunOutcome::Stopped);
   EXPECT_EQ(g.estado.TextoEstado(), "Detenido.");
   const auto events = g.observer.events();
-  EXPECT_EQ(std::count(events.begin(), events.end(), "gauge+"), 2);
-  EXPECT_EQ(events.back(), "progress");
-  EXPECT_NE(std::find(events.begin(), events.end(), "timer:off"), events.end());
+  EXPECT_EQ(events.back(), "end:Stopped/0");
+  EXPECT_EQ(events[events.size() - 2], "status:Detenido.");
+  EXPECT_EQ(std::count(events.begin(), events.end(), "task:" + g.tree.path("uno")), 1);
   EXPECT_TRUE(TempTree::files(g.dest()).empty());
 }
 
@@ -105,7 +103,7 @@ TEST(Resguarda, NoDestinationRaisesTheButtonAndRunsNothing) {
   f.tree.write("uno/a.txt", "a", kOld);
   const RunResult result = f.run({{folderRow(f.tree.path("uno"))}, ""});
   EXPECT_EQ(result.outcome, RunOutcome::NoDestination);
-  EXPECT_EQ(f.observer.events(), (std::vector<std::string>{"clear", "raised"}));
+  EXPECT_EQ(f.observer.events(), (std::vector<std::string>{"start", "end:NoDestination/0"}));
   EXPECT_EQ(f.estado.Revisados, 0);
   EXPECT_FALSE(f.control.go);
 }
@@ -116,8 +114,8 @@ TEST(Resguarda, DestinationThatCannotBeCreatedFinishesWithoutTasks) {
   f.tree.write("file", "not a folder");
   const RunResult result = f.run({{folderRow(f.tree.path("uno"))}, f.tree.path("file/dest/")});
   EXPECT_EQ(result.outcome, RunOutcome::DestinationNotCreatable);
-  EXPECT_EQ(f.observer.events(), (std::vector<std::string>{"clear", "raised", "item:Finalizado.",
-                                                           "anim:off", "gauge0", "progress"}));
+  EXPECT_EQ(f.observer.events(), (std::vector<std::string>{"start", "status:Finalizado.",
+                                                           "end:DestinationNotCreatable/0"}));
   EXPECT_EQ(f.estado.TextoEstado(), "Finalizado.");
 }
 
@@ -158,7 +156,9 @@ TEST(Resguarda, EmptyAndMissingTaskFoldersArePassedOver) {
   EXPECT_EQ(result.outcome, RunOutcome::Finished);
   EXPECT_EQ(TempTree::files(f.dest()), std::vector<std::string>{"uno/a.txt"});
   const auto events = f.observer.events();
-  EXPECT_EQ(std::count(events.begin(), events.end(), "gauge+"), 3);
+  EXPECT_EQ(std::count_if(events.begin(), events.end(),
+                          [](const std::string& e) { return e.starts_with("task:"); }),
+            3);
 }
 
 TEST(Resguarda, RelativeTaskPathsAreNotTakenFromTheCurrentFolder) {
@@ -208,7 +208,7 @@ TEST(Resguarda, TasksMergedInOneDestinationFolderAreWarnedOfAtTheStart) {
 
 TEST(Resguarda, AnErrorEscapingTheRunStillEndsIt) {
   struct Throwing : RecordingObserver {
-    void gaugeStep() override { throw std::bad_alloc(); }
+    void taskStarted(const std::string&, bool) override { throw std::bad_alloc(); }
   };
   TempTree tree;
   tree.write("uno/a.txt", "a", kOld);

@@ -239,7 +239,7 @@ TEST_F(Mirror, MissingTaskFolderIsPassedOver) {
 TEST_F(Mirror, FullLogDoesNotStopTheCopy) {
   tree.write("Mis/x", "x", T);
   tree.write("Mis/y", "y", T);
-  observer.full = true;
+  observer.logFull = true;
   mirror("Mis");
   EXPECT_EQ(copied(), (Files{"Mis/x", "Mis/y"}));
   expectCounts(2, 0, 2);

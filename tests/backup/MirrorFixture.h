@@ -11,27 +11,13 @@
 
 #include "backup/CopiarCarpeta.h"
 #include "backup/RunContext.h"
+#include "support/RecordingObserver.h"
 #include "support/TempTree.h"
 
 namespace mirror_test {
 
 using Files = std::vector<std::string>;
 constexpr time_t T = 1700000000;  // even: T and T + 1 share a two-second step
-
-class LogRecorder : public NullRunObserver {
- public:
-  void logLine(const std::string& line) override {
-    lines.push_back(line);
-    if (onLine) onLine(line);
-    if (full) throw std::runtime_error("log full");
-  }
-  void countersChanged() override { ++refreshes; }
-
-  std::vector<std::string> lines;
-  std::function<void(const std::string&)> onLine;
-  bool full = false;
-  int refreshes = 0;
-};
 
 class Mirror : public testing::Test {
  protected:
@@ -56,7 +42,7 @@ class Mirror : public testing::Test {
 
   TempTree tree;
   TEstad estado;
-  LogRecorder observer;
+  RecordingObserver observer;
   RunControl control;
   std::string dest = tree.path("bk") + "/";
   RunContext run{estado, observer, control, dest};

@@ -31,10 +31,3 @@ TEST(Progress, DoProgressShowsCountersElapsedTimeAndStatus) {
   EXPECT_EQ(texts.elapsed, " 0:01:07");
   EXPECT_EQ(texts.estado, "Copiando...");
 }
-
-TEST(Progress, OnlyAnUnattendedRunThatFinishedCloses) {
-  EXPECT_TRUE(closesAfterTick(true, "Finalizado."));
-  EXPECT_FALSE(closesAfterTick(true, "Detenido."));
-  EXPECT_FALSE(closesAfterTick(true, "Finalizado. "));
-  EXPECT_FALSE(closesAfterTick(false, "Finalizado."));
-}

@@ -6,20 +6,7 @@
 #include <vector>
 
 #include "platform/Errors.h"
-
-namespace {
-
-class RecordingObserver : public NullRunObserver {
- public:
-  void logLine(const std::string& line) override {
-    if (full) throw std::runtime_error("RichEdit line insertion error");
-    lines.push_back(line);
-  }
-  bool full = false;
-  std::vector<std::string> lines;
-};
-
-}  // namespace
+#include "support/RecordingObserver.h"
 
 TEST(RunContext, FailureIsLoggedWithPathAndReasonAndCounted) {
   TEstad estado;
@@ -37,7 +24,7 @@ TEST(RunContext, FailureIsLoggedWithPathAndReasonAndCounted) {
 TEST(RunContext, AFullLogDoesNotStopTheRun) {
   TEstad estado;
   RecordingObserver observer;
-  observer.full = true;
+  observer.logFull = true;
   RunControl control;
   RunContext run{estado, observer, control, "/dest/"};
   EXPECT_NO_THROW(run.log("/src/a.txt"));
