@@ -2,13 +2,9 @@
 
 #include <cstdlib>
 
-namespace {
+#include "platform/PathText.h"
 
-std::string asciiLower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
+namespace {
 
 bool isSet(const char* name) {
   const char* value = std::getenv(name);

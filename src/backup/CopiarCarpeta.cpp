@@ -19,6 +19,7 @@
 #include "platform/DosDateTime.h"
 #include "platform/Errors.h"
 #include "platform/FolderChain.h"
+#include "platform/PathText.h"
 #include "platform/PseudoFileSystems.h"
 #include "platform/UniqueFd.h"
 
@@ -66,10 +67,6 @@ bool hasDotComponent(const std::string& path, std::size_t from) {
   return false;
 }
 
-std::string withoutSlash(const std::string& folder) {
-  return folder.size() > 1 && folder.back() == '/' ? folder.substr(0, folder.size() - 1) : folder;
-}
-
 // A copy of a source folder keeps its permissions, plus the owner's full access so that
 // the backup can go on writing into it; as root also its owner and group. A file system
 // that cannot store them (vfat) keeps its own.
@@ -107,13 +104,13 @@ class MirrorWalk {
     level.dstLength = dst_.size();
     const FolderIdentity self{level.st.st_dev, level.st.st_ino, true};
     if (pseudo_.contains(level.st.st_dev, level.src.get())) {
-      run_.log("AVISO - " + withoutSlash(src_) +
+      run_.log("AVISO - " + withoutTrailingSlash(src_) +
                ": es un sistema de archivos virtual del sistema; no se copia");
       return;
     }
     if (self == task_.excludedFolder || insideDestination(level.src.get())) {
-      run_.fail(withoutSlash(src_),
-                ResguardaError(kInsideDestination, withoutSlash(src_), kInsideDestination));
+      run_.fail(withoutTrailingSlash(src_),
+                ResguardaError(kInsideDestination, withoutTrailingSlash(src_), kInsideDestination));
       return;
     }
     walk(0);
@@ -170,7 +167,7 @@ class MirrorWalk {
   bool goOn() const { return run_.goOn(); }
 
   void failFolder(const std::string& folder, int err) {
-    const std::string path = withoutSlash(folder);
+    const std::string path = withoutTrailingSlash(folder);
     run_.fail(path, ResguardaError("Cannot open file " + path, path, systemReason(err)));
   }
 
@@ -198,10 +195,10 @@ class MirrorWalk {
     } catch (const std::exception& error) {
       // Ends this folder's subfolder pass; its files are still handled.
       trimTo(depth);
-      run_.fail(withoutSlash(src_), error);
+      run_.fail(withoutTrailingSlash(src_), error);
     } catch (...) {
       trimTo(depth);
-      run_.fail(withoutSlash(src_), unknownError(withoutSlash(src_)));
+      run_.fail(withoutTrailingSlash(src_), unknownError(withoutTrailingSlash(src_)));
     }
   }
 
@@ -454,7 +451,7 @@ void CopiarCarpeta(const std::string& folder, const MirrorTask& task, RunContext
     // An empty task path is passed over: "" + "/" would be the whole file system.
     std::string root = task.taskRoot;
     if (root.empty() || folder.empty() || run.dirDestino.empty()) return;
-    while (root.size() > 1 && root.back() == '/') root.pop_back();
+    root = withoutTrailingSlash(std::move(root));
     std::string source = folder;
     if (source.back() != '/') source.push_back('/');
 
@@ -489,7 +486,7 @@ void CopiarCarpeta(const std::string& folder, const MirrorTask& task, RunContext
       // cannot be read is a failure.
       const int err = errno;
       if (err != ENOENT) {
-        const std::string path = withoutSlash(source);
+        const std::string path = withoutTrailingSlash(source);
         run.fail(path, ResguardaError("Cannot open file " + path, path, systemReason(err)));
       }
       return;

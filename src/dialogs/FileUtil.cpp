@@ -21,6 +21,7 @@ bool PickFolder(std::string& folder, const std::string& text, int helpContext, Q
 }
 
 std::string StripTrailingBackslash(const std::string& path) {
+  // One only, unlike withoutTrailingSlash: the chooser's callers expect "/a//" to keep "/a/".
   // A UTF-8 trail byte is never '/', so the last byte is the last character here.
   if (path.size() > 1 && path.back() == '/') return path.substr(0, path.size() - 1);
   return path;

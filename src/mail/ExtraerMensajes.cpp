@@ -21,6 +21,7 @@
 #include "mail/StoreFolder.h"
 #include "mail/UUE.h"
 #include "platform/Errors.h"
+#include "platform/PathText.h"
 
 namespace {
 
@@ -56,9 +57,7 @@ namespace mail_export {
 size_t findIgnoringCase(std::string_view text, size_t from, std::string_view needle) {
   auto matchesAt = [&](size_t start) {
     for (size_t i = 0; i < needle.size(); ++i) {
-      char c = text[start + i];
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
-      if (c != needle[i]) return false;
+      if (asciiLower(text[start + i]) != needle[i]) return false;
     }
     return true;
   };

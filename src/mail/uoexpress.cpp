@@ -12,6 +12,7 @@
 #include <unordered_set>
 
 #include "platform/Errors.h"
+#include "platform/PathText.h"
 #include "platform/UniqueFd.h"
 
 namespace {
@@ -564,18 +565,6 @@ Toe5_DateTime oe5_FileTimeToDateTime(const Toe5_FileTime& fileTime) {
 
 namespace {
 
-bool sameIgnoringAsciiCase(const std::string& a, const char* b) {
-  const size_t n = std::strlen(b);
-  if (a.size() != n) return false;
-  for (size_t i = 0; i < n; ++i) {
-    auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
-    if (lower(static_cast<unsigned char>(a[i])) != lower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 bool safeStoreName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }
@@ -602,7 +591,7 @@ std::string Oe5Store::entryName(int folderFd, const std::string& fileName) {
   std::string match;
   int matches = 0;
   while (const dirent* entry = ::readdir(dir)) {
-    if (sameIgnoringAsciiCase(fileName, entry->d_name)) {
+    if (equalsIgnoringAsciiCase(fileName, entry->d_name)) {
       match = entry->d_name;
       ++matches;
     }

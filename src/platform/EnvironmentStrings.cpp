@@ -5,20 +5,11 @@
 
 #include <cstdlib>
 
+#include "platform/PathText.h"
+
 extern char** environ;
 
 namespace {
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 // What Wine sets in a Windows program's environment, for the names the registry's paths
 // commonly use.
@@ -32,15 +23,15 @@ std::optional<std::string> wineDefault(std::string_view name, const std::string&
       {"ALLUSERSPROFILE", "C:\\ProgramData"},
   };
   for (const auto& [key, text] : fixed) {
-    if (equalsIgnoringCase(name, key)) return std::string(text);
+    if (equalsIgnoringAsciiCase(name, key)) return std::string(text);
   }
   if (login.empty()) return std::nullopt;
   const std::string profile = "C:\\users\\" + login;
-  if (equalsIgnoringCase(name, "USERPROFILE")) return profile;
-  if (equalsIgnoringCase(name, "APPDATA")) return profile + "\\AppData\\Roaming";
-  if (equalsIgnoringCase(name, "LOCALAPPDATA")) return profile + "\\AppData\\Local";
-  if (equalsIgnoringCase(name, "HOMEPATH")) return "\\users\\" + login;
-  if (equalsIgnoringCase(name, "USERNAME")) return login;
+  if (equalsIgnoringAsciiCase(name, "USERPROFILE")) return profile;
+  if (equalsIgnoringAsciiCase(name, "APPDATA")) return profile + "\\AppData\\Roaming";
+  if (equalsIgnoringAsciiCase(name, "LOCALAPPDATA")) return profile + "\\AppData\\Local";
+  if (equalsIgnoringAsciiCase(name, "HOMEPATH")) return "\\users\\" + login;
+  if (equalsIgnoringAsciiCase(name, "USERNAME")) return login;
   return std::nullopt;
 }
 
@@ -68,7 +59,7 @@ std::optional<std::string> Environment::value(std::string_view name) const {
     if (key == name) return text;
   }
   for (const auto& [key, text] : variables_) {
-    if (equalsIgnoringCase(key, name)) return text;
+    if (equalsIgnoringAsciiCase(key, name)) return text;
   }
   return wineDefault(name, loginName_);
 }

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/PathText.h"
+
 namespace {
 
 std::vector<std::string> components(const std::string& path) {
@@ -31,8 +33,7 @@ std::string normalised(std::string_view path) {
     if (c == '/' && !out.empty() && out.back() == '/') continue;
     out.push_back(c);
   }
-  while (out.size() > 1 && out.back() == '/') out.pop_back();
-  return out;
+  return withoutTrailingSlash(std::move(out));
 }
 
 // `path` has no trailing slash. Recursion depth is the number of missing levels.

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/PathText.h"
 #include "platform/ReadWholeFile.h"
 #include "platform/WinePaths.h"
 
@@ -12,15 +13,10 @@ namespace {
 // user-dirs.dirs is small; a longer file is not one.
 constexpr std::size_t kMaxFileBytes = 1024 * 1024;
 
-std::string withoutTrailingSlashes(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
-
 // "" when the home folder is unknown: nothing is guessed from the root.
 std::string joinHome(const std::string& home, std::string_view relative) {
   if (home.empty()) return {};
-  std::string base = withoutTrailingSlashes(home);
+  std::string base = withoutTrailingSlash(home);
   if (relative.empty()) return base;
   if (base == "/") base.clear();
   return base + "/" + std::string(relative);
@@ -58,9 +54,9 @@ std::optional<std::string> parseLine(std::string_view line, std::string_view key
   if (text == "$HOME" || text.starts_with("$HOME/")) {
     text.remove_prefix(5);
     while (text.starts_with("/")) text.remove_prefix(1);
-    return withoutTrailingSlashes(joinHome(home, text));
+    return withoutTrailingSlash(joinHome(home, text));
   }
-  if (text.starts_with("/")) return withoutTrailingSlashes(std::string(text));
+  if (text.starts_with("/")) return withoutTrailingSlash(std::string(text));
   return std::nullopt;
 }
 
@@ -88,7 +84,7 @@ DirsFile readDirsFile(const std::string& file, const std::string& home) {
 }
 
 std::string xdgBase(const std::string& value, const std::string& home, const char* fallback) {
-  if (!value.empty() && value.front() == '/') return withoutTrailingSlashes(value);
+  if (!value.empty() && value.front() == '/') return withoutTrailingSlash(value);
   return joinHome(home, fallback);
 }
 

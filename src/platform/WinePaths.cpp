@@ -7,16 +7,13 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/PathText.h"
+
 namespace {
 
 std::string environmentValue(const char* name) {
   const char* value = std::getenv(name);
   return value ? value : "";
-}
-
-std::string withoutTrailingSlashes(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
 }
 
 // Resolves "." and ".." by text, as the link's target is read relative to its folder.
@@ -48,7 +45,7 @@ std::string normaliseLexically(const std::string& path) {
 }
 
 std::string driveFolder(char letter, const std::string& prefix) {
-  if (letter >= 'A' && letter <= 'Z') letter = static_cast<char>(letter - 'A' + 'a');
+  letter = asciiLower(letter);
   const std::string devices = prefix + "/dosdevices";
   const std::string link = devices + "/" + letter + ":";
   std::string target(4096, '\0');
@@ -85,10 +82,10 @@ std::string homeFolder() {
 
 std::string winePrefix() {
   const std::string prefix = environmentValue("WINEPREFIX");
-  if (!prefix.empty()) return withoutTrailingSlashes(prefix);
+  if (!prefix.empty()) return withoutTrailingSlash(prefix);
   const std::string home = homeFolder();
   if (home.empty()) return {};
-  return withoutTrailingSlashes(home) + "/.wine";
+  return withoutTrailingSlash(home) + "/.wine";
 }
 
 std::string wineUserHive(const std::string& prefix) {
@@ -112,7 +109,7 @@ std::string windowsToLinuxPath(std::string_view windowsPath, const std::string& 
     return out;
   }
 
-  std::string out = driveFolder(path[0], withoutTrailingSlashes(prefix));
+  std::string out = driveFolder(path[0], withoutTrailingSlash(prefix));
   path.remove_prefix(2);
   bool pendingSeparator = !path.empty();  // "C:x" is taken as "C:\x"
   for (char c : path) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/Errors.h"
+#include "platform/PathText.h"
 #include "platform/ReadWholeFile.h"
 
 namespace {
@@ -25,15 +26,6 @@ int hexDigit(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-char foldAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-std::string fold(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = foldAscii(c);
-  return out;
 }
 
 std::string_view trimRight(std::string_view text) {
@@ -289,7 +281,7 @@ std::optional<std::string> normaliseRequest(std::string_view keyPath) {
   if (!keyPath.empty() && (keyPath.front() == '\\' || keyPath.find("\\\\") != keyPath.npos)) {
     return std::nullopt;
   }
-  return fold(keyPath);
+  return asciiLower(keyPath);
 }
 
 }  // namespace
@@ -327,7 +319,7 @@ void WineRegistry::index() {
     current = nullptr;
     const std::size_t close = findClosing(text, 1, ']');
     if (close == std::string_view::npos) continue;  // its values belong to no key
-    std::string path = fold(unescape(text.substr(1, close - 1)));
+    std::string path = asciiLower(unescape(text.substr(1, close - 1)));
     const std::size_t first = path.find_first_not_of('\\');
     path.erase(0, first == std::string::npos ? path.size() : first);
     sections_.push_back({std::move(path), lines.position(), bytes.size()});
@@ -358,7 +350,7 @@ std::optional<WineRegistry::Found> WineRegistry::find(std::string_view keyPath,
   if (!loaded_) return std::nullopt;
   const std::optional<std::string> path = normaliseRequest(keyPath);
   if (!path) return std::nullopt;
-  const std::string wanted = fold(valueName);
+  const std::string wanted = asciiLower(valueName);
 
   auto range = std::equal_range(
       sections_.begin(), sections_.end(), Section{*path, 0, 0},
@@ -380,7 +372,7 @@ std::optional<WineRegistry::Found> WineRegistry::find(std::string_view keyPath,
       } else if (rest.front() == '"') {
         const std::size_t close = findClosing(rest, 1, '"');
         if (close == std::string_view::npos) continue;
-        name = fold(unescape(rest.substr(1, close - 1)));
+        name = asciiLower(unescape(rest.substr(1, close - 1)));
         if (name.empty()) continue;  // "" is not a name; the default value is written @
         rest.remove_prefix(close + 1);
       } else {

@@ -10,6 +10,7 @@
 #include <iterator>
 
 #include "platform/Errors.h"
+#include "platform/PathText.h"
 #include "platform/ReadWholeFile.h"
 #include "platform/ReplaceFile.h"
 
@@ -23,17 +24,6 @@ std::string_view trim(std::string_view s) {
   while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
   while (!s.empty() && (isBlank(s.back()) || s.back() == '\r')) s.remove_suffix(1);
   return s;
-}
-
-char lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (lower(a[i]) != lower(b[i])) return false;
-  return true;
 }
 
 // "[name]" -> name; false for any other line.
@@ -125,7 +115,7 @@ IniFile IniFile::loadForUpdate(const std::string& path) {
 bool IniFile::findSection(std::string_view section, size_t& header, size_t& end) const {
   std::string_view name;
   for (size_t i = 0; i < lines_.size(); ++i) {
-    if (!sectionName(lines_[i].raw, name) || !sameName(name, section)) continue;
+    if (!sectionName(lines_[i].raw, name) || !equalsIgnoringAsciiCase(name, section)) continue;
     header = i;
     end = i + 1;
     while (end < lines_.size() && !sectionName(lines_[end].raw, name)) ++end;
@@ -144,7 +134,7 @@ std::string IniFile::value(std::string_view section, std::string_view key) const
   if (!findSection(section, header, end)) return {};
   std::string_view k, v;
   for (size_t i = header + 1; i < end; ++i)
-    if (keyValue(lines_[i].raw, k, v) && sameName(k, key)) return std::string(v);
+    if (keyValue(lines_[i].raw, k, v) && equalsIgnoringAsciiCase(k, key)) return std::string(v);
   return {};
 }
 
@@ -155,7 +145,7 @@ std::vector<std::pair<std::string, std::string>> IniFile::allEntries(
   bool inside = false;
   for (const Line& line : lines_) {
     if (sectionName(line.raw, name))
-      inside = sameName(name, section);
+      inside = equalsIgnoringAsciiCase(name, section);
     else if (inside && keyValue(line.raw, k, v))
       result.emplace_back(k, v);
   }
@@ -184,7 +174,7 @@ void IniFile::setValue(std::string_view section, std::string_view key, std::stri
   size_t lastEntry = header;
   for (size_t i = header + 1; i < end; ++i) {
     if (!keyValue(lines_[i].raw, k, v)) continue;
-    if (sameName(k, key)) {
+    if (equalsIgnoringAsciiCase(k, key)) {
       lines_[i].raw = std::move(line);
       return;
     }
@@ -211,7 +201,7 @@ void IniFile::replaceSection(std::string_view section,
   std::string_view name;
   for (Line& line : lines_) {
     if (sectionName(line.raw, name)) {
-      inside = sameName(name, section);
+      inside = equalsIgnoringAsciiCase(name, section);
       if (inside) {
         if (place < 0) place = static_cast<std::ptrdiff_t>(kept.size());
         continue;
