@@ -50,6 +50,8 @@ int compareNatural(const QString& a, const QString& b, const QCollator& collator
 }  // namespace
 
 void sortByDisplayName(std::vector<std::string>& names) {
+  // Only the order shown: it follows the user's language, accents and all, where matching a
+  // name stays byte-exact or ASCII-only (asciiLower).
   QCollator collator;
   collator.setCaseSensitivity(Qt::CaseInsensitive);
   std::vector<QString> shown;
