@@ -16,6 +16,7 @@
 #include "backup/CopyFiles.h"
 #include "backup/DirectoryListing.h"
 #include "backup/RunContext.h"
+#include "backup/RunTexts.h"
 #include "platform/DosDateTime.h"
 #include "platform/Errors.h"
 #include "platform/FolderChain.h"
@@ -303,7 +304,7 @@ class MirrorWalk {
     if (missing || !S_ISREG(found.st_mode) ||
         DosDateTime(source.st_mtime) > DosDateTime(found.st_mtime)) {
       line_.clear();
-      if (!missing) line_ = "ACTUALIZADO - ";
+      if (!missing) line_ = kActualizadoPrefix;
       line_.append(src_).append(name);
       run_.log(line_);
       try {

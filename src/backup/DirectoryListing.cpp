@@ -45,7 +45,7 @@ bool DirectoryListing::read(int dirFd) {
       const std::size_t len = ::strnlen(nm, reclen - kNameOffset);
       const bool dots = nm[0] == '.' && (len == 1 || (len == 2 && nm[1] == '.'));
       if (!dots && len > 0 && len < reclen - kNameOffset) {
-        entries_.push_back({static_cast<uint32_t>(pos + kNameOffset), static_cast<uint16_t>(len),
+        entries_.push_back({static_cast<uint32_t>(pos + kNameOffset),
                             static_cast<unsigned char>(raw_[pos + kTypeOffset])});
       }
       pos += reclen;

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
 #include <vector>
 
 // The names of one folder, read once with getdents64 into a buffer that is kept and reused
@@ -15,17 +14,14 @@ class DirectoryListing {
   bool read(int dirFd);
 
   std::size_t size() const { return entries_.size(); }
-  bool empty() const { return entries_.empty(); }
   // NUL-terminated, valid until the next read().
   const char* name(std::size_t i) const { return raw_.data() + entries_[i].nameOffset; }
-  std::string_view nameView(std::size_t i) const { return {name(i), entries_[i].nameLength}; }
   // The DT_* type the file system reported (DT_UNKNOWN when it does not say).
   unsigned char type(std::size_t i) const { return entries_[i].type; }
 
  private:
   struct Entry {
     uint32_t nameOffset;
-    uint16_t nameLength;
     unsigned char type;
   };
   std::vector<char> raw_;

@@ -18,7 +18,6 @@
 #include "mail/FiltrarNombre.h"
 #include "mail/OutputFile.h"
 #include "mail/OutputTree.h"
-#include "mail/StoreFolder.h"
 #include "mail/UUE.h"
 #include "platform/Errors.h"
 #include "platform/PathText.h"
@@ -550,8 +549,4 @@ void ExtraerMensajes(const std::string& storeFolder, const std::string& dirDesti
   queue.close();
   readerThread.join();
   if (writer.fatal()) std::rethrow_exception(writer.fatal());
-}
-
-void ExtraerMensajes(const std::string& dirDestino, ExportSink& sink) {
-  ExtraerMensajes(oe5_StoreFolder(), dirDestino, sink);
 }

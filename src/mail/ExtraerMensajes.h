@@ -18,8 +18,6 @@ class ExportSink;
 // made on the caller's thread.
 void ExtraerMensajes(const std::string& storeFolder, const std::string& dirDestino,
                      ExportSink& sink);
-// The same for the current user's store (oe5_StoreFolder()).
-void ExtraerMensajes(const std::string& dirDestino, ExportSink& sink);
 
 // Pieces of the export, exposed for tests.
 namespace mail_export {

@@ -600,12 +600,6 @@ std::string Oe5Store::entryName(int folderFd, const std::string& fileName) {
   return matches == 1 ? match : fileName;
 }
 
-std::string Oe5Store::filePath(const std::string& fileName) const {
-  UniqueFd folder(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!folder) return folder_ + fileName;
-  return folder_ + entryName(folder.get(), fileName);
-}
-
 std::unique_ptr<Oe5File> Oe5Store::open(const std::string& fileName) const {
   if (!safeStoreName(fileName)) throw cannotOpenFile(folder_ + fileName, EINVAL);
   // The store folder itself may be reached through links (a Wine drive is one); below it,

@@ -180,10 +180,6 @@ class Oe5Store {
  public:
   explicit Oe5Store(std::string storeFolder);
 
-  // The store folder with "/" appended when it lacks one, then fileName; when no entry has
-  // that exact name, the single entry of the folder matching it without regard to ASCII case.
-  std::string filePath(const std::string& fileName) const;
-
   // Opens a store file. A name that is empty, "." or "..", or holds "/", is refused: store
   // files lie directly inside the store folder. A link is followed only to another file of
   // the store folder named by the link alone; any other link raises Oe5Refused. Raises

@@ -124,11 +124,6 @@ bool IniFile::findSection(std::string_view section, size_t& header, size_t& end)
   return false;
 }
 
-bool IniFile::hasSection(std::string_view section) const {
-  size_t header, end;
-  return findSection(section, header, end);
-}
-
 std::string IniFile::value(std::string_view section, std::string_view key) const {
   size_t header, end;
   if (!findSection(section, header, end)) return {};

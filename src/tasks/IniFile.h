@@ -30,7 +30,6 @@ class IniFile {
   std::vector<std::pair<std::string, std::string>> entries(std::string_view section) const;
   // The entries of every section of that name, one after another in file order.
   std::vector<std::pair<std::string, std::string>> allEntries(std::string_view section) const;
-  bool hasSection(std::string_view section) const;
 
   // Replaces the value of an existing key in place, or adds the key at the end of its
   // section, or adds the section at the end of the file.
