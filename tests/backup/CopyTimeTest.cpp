@@ -10,6 +10,7 @@
 #include "CopierFixture.h"
 #include "backup/CopyFiles.h"
 #include "platform/DosDateTime.h"
+#include "support/ScopedTimeZone.h"
 
 namespace {
 
@@ -17,16 +18,6 @@ constexpr time_t T = 1700000000;  // even: T and T + 1 share a two-second step
 // 2023-10-29 01:00:00 UTC: Central European clocks go back from 03:00 to 02:00.
 constexpr time_t kFold = 1698541200;
 constexpr char kCentralEurope[] = "CET-1CEST,M3.5.0,M10.5.0/3";
-
-// Packing goes through local time: pin the zone for the duration of a test.
-class Zone {
- public:
-  explicit Zone(const char* zone) : variable_("TZ", zone) { ::tzset(); }
-  ~Zone() { ::tzset(); }
-
- private:
-  ScopedVariable variable_;
-};
 
 timespec at(time_t seconds, long nanoseconds = 0) {
   return timespec{seconds, nanoseconds};
@@ -58,7 +49,7 @@ class CopyTime : public testing::TestWithParam<TimeCase> {};
 
 TEST_P(CopyTime, LooksCurrentOnlyWhenItIs) {
   const TimeCase& c = GetParam();
-  Zone zone(c.zone);
+  ScopedTimeZone zone(c.zone);
   const struct stat before = statusAt(c.before);
   struct stat after = before;
   if (c.during) c.during(after);
@@ -117,7 +108,7 @@ class RepeatedRuns : public testing::TestWithParam<RunsCase> {};
 
 TEST_P(RepeatedRuns, SettleAfterOneExtraCopy) {
   const RunsCase& c = GetParam();
-  Zone zone(c.zone);
+  ScopedTimeZone zone(c.zone);
   const struct stat source = statusAt(at(c.written, 250));
   std::optional<timespec> copy;
   int copies = 0;
@@ -140,7 +131,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<RunsCase>& p) { return std::string(p.param.name); });
 
 TEST(EarlierDosStep, StopsWithinItsBoundWhereNothingPacksLower) {
-  Zone zone("UTC0");
+  ScopedTimeZone zone("UTC0");
   // Before 1980 every time packs to the same value.
   const timespec old = earlierDosStep(at(100), DosDateTime(time_t{100}));
   EXPECT_LT(old.tv_sec, 100);

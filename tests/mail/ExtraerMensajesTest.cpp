@@ -12,6 +12,7 @@
 #include "mail/ExportSink.h"
 #include "mail/FiltrarNombre.h"
 #include "platform/Errors.h"
+#include "support/ScopedTimeZone.h"
 #include "support/StoreBuilder.h"
 #include "support/TempTree.h"
 #include "support/Unprivileged.h"
@@ -93,21 +94,8 @@ std::string binary(size_t size, int seed) {
 class ExtraerMensajesTest : public testing::Test {
  protected:
   void SetUp() override {
-    const char* tz = std::getenv("TZ");
-    hadTz_ = tz != nullptr;
-    if (tz) savedTz_ = tz;
-    ::setenv("TZ", "UTC", 1);
-    ::tzset();
     store_ = tree_.mkdir("store");
     dest_ = tree_.mkdir("dest") + "/";
-  }
-  void TearDown() override {
-    if (hadTz_) {
-      ::setenv("TZ", savedTz_.c_str(), 1);
-    } else {
-      ::unsetenv("TZ");
-    }
-    ::tzset();
   }
 
   void run(const std::vector<BuiltFolder>& folders) {
@@ -128,8 +116,8 @@ class ExtraerMensajesTest : public testing::Test {
   std::string store_;
   std::string dest_;
   RecordingSink sink_;
-  bool hadTz_ = false;
-  std::string savedTz_;
+  // Dates in the output are local time.
+  ScopedTimeZone zone_{"UTC"};
 };
 
 }  // namespace
@@ -633,18 +621,9 @@ TEST(ExtraerMensajesNames, FolderComponentAndDateText) {
   EXPECT_EQ(mail_export::folderComponent(""), "_");
   EXPECT_EQ(mail_export::folderComponent("..x"), "..x");
 
-  const char* tz = std::getenv("TZ");
-  const std::string saved = tz ? tz : "";
-  ::setenv("TZ", "UTC", 1);
-  ::tzset();
+  ScopedTimeZone zone("UTC");
   EXPECT_EQ(mail_export::dateText(fileTimeOf(2004, 3, 5, 9, 7, 5)), "05/03/2004 9:07:05");
   EXPECT_EQ(mail_export::dateText(fileTimeOf(1999, 12, 31, 0, 0, 0)), "31/12/1999");
   EXPECT_EQ(mail_export::dateText(fileTimeOf(2001, 1, 2, 0, 0, 1)), "02/01/2001 0:00:01");
   EXPECT_EQ(mail_export::dateText(Toe5_FileTime{}), "");
-  if (tz) {
-    ::setenv("TZ", saved.c_str(), 1);
-  } else {
-    ::unsetenv("TZ");
-  }
-  ::tzset();
 }

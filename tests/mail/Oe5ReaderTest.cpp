@@ -7,6 +7,7 @@
 
 #include "mail/uoexpress.h"
 #include "platform/Errors.h"
+#include "support/ScopedTimeZone.h"
 #include "support/StoreBuilder.h"
 #include "support/TempTree.h"
 
@@ -498,21 +499,12 @@ TEST(Oe5Store, ReadAllowanceIsSharedAndRefusesPastItsEnd) {
 }
 
 TEST(Oe5FileTime, UsesTheOffsetInForceAtTheDate) {
-  const char* old = std::getenv("TZ");
-  const std::string saved = old ? old : "";
-  ::setenv("TZ", "Europe/Madrid", 1);
-  ::tzset();
+  ScopedTimeZone zone("Europe/Madrid");
   Toe5_FileTime summer = fileTimeOf(2020, 7, 1, 12, 0, 0);
   summer.Low += 1234567;  // 123 ms and some ticks
   const Toe5_DateTime s = oe5_FileTimeToDateTime(summer);
   const Toe5_DateTime w = oe5_FileTimeToDateTime(fileTimeOf(2020, 1, 1, 23, 30, 5));
   const Toe5_DateTime zero = oe5_FileTimeToDateTime(Toe5_FileTime{});
-  if (old) {
-    ::setenv("TZ", saved.c_str(), 1);
-  } else {
-    ::unsetenv("TZ");
-  }
-  ::tzset();
   EXPECT_EQ(s.Year, 2020);
   EXPECT_EQ(s.Month, 7);
   EXPECT_EQ(s.Day, 1);

@@ -9,6 +9,7 @@
 #include "platform/EnvironmentStrings.h"
 #include "platform/Errors.h"
 #include "platform/WineRegistry.h"
+#include "support/ScopedVariable.h"
 #include "support/TempTree.h"
 
 namespace {
@@ -139,9 +140,7 @@ TEST(StoreFolder, TooLongAnExpansionKeepsTheValueAsStored) {
 // The form without arguments reads the prefix's hive and sees it change between calls.
 TEST(StoreFolder, ReadsTheHiveOfWineprefix) {
   TempTree prefix;
-  const char* old = std::getenv("WINEPREFIX");
-  const std::string saved = old ? old : "";
-  ::setenv("WINEPREFIX", prefix.root().c_str(), 1);
+  ScopedVariable wine("WINEPREFIX", prefix.root());
 
   EXPECT_EQ(oe5_StoreFolder(), "");
   const std::string hive =
@@ -153,12 +152,6 @@ TEST(StoreFolder, ReadsTheHiveOfWineprefix) {
   EXPECT_EQ(oe5_StoreFolder(), prefix.root() + "/drive_c/Dos/");
   ::unlink(hive.c_str());
   EXPECT_EQ(oe5_StoreFolder(), "");
-
-  if (old) {
-    ::setenv("WINEPREFIX", saved.c_str(), 1);
-  } else {
-    ::unsetenv("WINEPREFIX");
-  }
 }
 
 }  // namespace

@@ -6,27 +6,11 @@
 #include <optional>
 #include <string>
 
+#include "support/ScopedTimeZone.h"
+
 namespace {
 
-// Packing goes through local time: pin the zone for the duration of a test.
-class ZoneGuard {
- public:
-  explicit ZoneGuard(const char* zone) {
-    if (const char* old = std::getenv("TZ")) old_ = old;
-    ::setenv("TZ", zone, 1);
-    ::tzset();
-  }
-  ~ZoneGuard() {
-    if (old_)
-      ::setenv("TZ", old_->c_str(), 1);
-    else
-      ::unsetenv("TZ");
-    ::tzset();
-  }
-
- private:
-  std::optional<std::string> old_;
-};
+// Packing goes through local time: each test pins the zone (ScopedTimeZone).
 
 struct PackCase {
   const char* name;
@@ -37,7 +21,7 @@ struct PackCase {
 class DosDateTimePack : public testing::TestWithParam<PackCase> {};
 
 TEST_P(DosDateTimePack, PacksUtcTime) {
-  ZoneGuard zone("UTC0");
+  ScopedTimeZone zone("UTC0");
   EXPECT_EQ(DosDateTime(GetParam().when), GetParam().packed) << std::hex << GetParam().packed;
 }
 
@@ -62,12 +46,12 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<PackCase>& p) { return std::string(p.param.name); });
 
 TEST(DosDateTime, UsesLocalTime) {
-  ZoneGuard zone("CET-1");
+  ScopedTimeZone zone("CET-1");
   EXPECT_EQ(DosDateTime(1700000000), pack(2023, 11, 14, 23, 13, 20));
 }
 
 TEST(DosDateTime, OrdersAcrossTheTopBitAsUnsigned) {
-  ZoneGuard zone("UTC0");
+  ScopedTimeZone zone("UTC0");
   EXPECT_GT(DosDateTime(2400000000), DosDateTime(1700000000));
   EXPECT_EQ(DosDateTime(1700000000), DosDateTime(1700000001));
   EXPECT_GT(DosDateTime(1700000002), DosDateTime(1700000001));

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/ScopedVariable.h"
+
 namespace {
 
 const Environment kEnvironment({{"HOME", "/home/ana"}, {"Home", "/wrong"}, {"Correo", "Buzón"}},
@@ -59,9 +61,8 @@ TEST(EnvironmentStrings, TooLongAnExpansionFails) {
 }
 
 TEST(EnvironmentStrings, FromProcessSeesTheProcessEnvironment) {
-  ::setenv("RESGUARDA_TEST_VALUE", "visto", 1);
+  ScopedVariable variable("RESGUARDA_TEST_VALUE", "visto");
   EXPECT_EQ(Environment::fromProcess().value("resguarda_test_value"), "visto");
-  ::unsetenv("RESGUARDA_TEST_VALUE");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <cstdlib>
 
+#include "support/ScopedVariable.h"
 #include "support/TempTree.h"
 
 namespace {
@@ -66,42 +67,18 @@ TEST_F(WinePaths, PathsWithoutADriveKeepTheirText) {
   EXPECT_EQ(convert(""), "");
 }
 
-// Sets or unsets an environment variable for one test.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
 TEST(WinePrefix, FromWineprefixElseHome) {
-  ScopedEnv home("HOME", "/home/ana");
+  ScopedVariable home("HOME", "/home/ana");
   {
-    ScopedEnv prefix("WINEPREFIX", "/opt/wine/prefix//");
+    ScopedVariable prefix("WINEPREFIX", "/opt/wine/prefix//");
     EXPECT_EQ(winePrefix(), "/opt/wine/prefix");
     EXPECT_EQ(wineUserHive(winePrefix()), "/opt/wine/prefix/user.reg");
   }
   {
-    ScopedEnv prefix("WINEPREFIX", "");
+    ScopedVariable prefix("WINEPREFIX", "");
     EXPECT_EQ(winePrefix(), "/home/ana/.wine");
   }
-  ScopedEnv prefix("WINEPREFIX", nullptr);
+  ScopedVariable prefix("WINEPREFIX", std::nullopt);
   EXPECT_EQ(winePrefix(), "/home/ana/.wine");
 }
 
