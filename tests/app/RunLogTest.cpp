@@ -6,20 +6,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <sstream>
 
 #include "app/RunDisplay.h"
 #include "support/SmallTmpfs.h"
 #include "support/TempTree.h"
+#include "support/TestData.h"
 
 namespace {
-
-std::vector<std::string> linesOf(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 // Standard error of a RunLog, kept in a file of the test's tree.
 class ErrorFile {

@@ -1,20 +1,13 @@
 #include <sys/stat.h>
 
 #include <memory>
-#include <sstream>
 
 #include "UnattendedFixture.h"
+#include "support/TestData.h"
 
 namespace {
 
 constexpr time_t kOld = 1600000000;
-
-std::vector<std::string> linesOf(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 std::vector<std::string> failureLines(const std::string& text) {
   std::vector<std::string> found;

@@ -6,18 +6,10 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <random>
 #include <stdexcept>
 
 #include "platform/Errors.h"
 #include "platform/NewFile.h"
-
-std::string randomBytes(std::size_t size) {
-  std::mt19937 random(42);
-  std::string bytes(size, '\0');
-  for (char& c : bytes) c = static_cast<char>(random());
-  return bytes;
-}
 
 bool sameBytes(const std::string& a, const std::string& b) {
   const int fa = ::open(a.c_str(), O_RDONLY), fb = ::open(b.c_str(), O_RDONLY);

@@ -12,8 +12,7 @@
 #include "backup/CopyFiles.h"
 #include "support/ScopedVariable.h"
 #include "support/TempTree.h"
-
-std::string randomBytes(std::size_t size);
+#include "support/TestData.h"
 
 // True when two files hold the same bytes (read in pieces: they may be large).
 bool sameBytes(const std::string& a, const std::string& b);

@@ -11,6 +11,7 @@
 
 #include "platform/Errors.h"
 #include "support/TempTree.h"
+#include "support/TestData.h"
 
 namespace {
 
@@ -124,13 +125,6 @@ std::string encodeBase64Lines(const std::string& data) {
   }
   if (!line.empty()) text += line + "\r\n";
   return text;
-}
-
-std::string randomBytes(std::size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::string s(n, '\0');
-  for (char& ch : s) ch = static_cast<char>(rng());
-  return s;
 }
 
 TEST(UUE, RoundTripsMimeBodiesOfEverySize) {
