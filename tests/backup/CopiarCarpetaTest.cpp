@@ -11,9 +11,9 @@
 #include <stdexcept>
 #include <vector>
 
-#include "ForkedChild.h"
 #include "MirrorFixture.h"
 #include "backup/RunContext.h"
+#include "support/ForkedChild.h"
 #include "support/TempTree.h"
 
 namespace {

@@ -15,9 +15,9 @@
 #include <functional>
 
 #include "CopierFixture.h"
-#include "ForkedChild.h"
 #include "platform/Errors.h"
 #include "platform/FolderChain.h"
+#include "support/ForkedChild.h"
 #include "support/TempTree.h"
 #include "support/Unprivileged.h"
 

@@ -1,4 +1,4 @@
-#include "ForkedChild.h"
+#include "support/ForkedChild.h"
 
 #include <linux/capability.h>
 #include <sys/syscall.h>
