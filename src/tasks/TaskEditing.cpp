@@ -1,6 +1,7 @@
 #include "tasks/TaskEditing.h"
 
 #include "platform/DestinationFolder.h"
+#include "platform/PathText.h"
 #include "tasks/Prompts.h"
 #include "tasks/TaskList.h"
 
@@ -33,8 +34,7 @@ void checkAll(TaskList& tasks, bool checked) {
 bool chooseDestination(std::string& dirDestino, Prompts& prompts) {
   // A destination whose folder was deleted is made again, so that the picker can show it.
   if (!dirDestino.empty()) createDestinationFolder(dirDestino);
-  std::string folder = dirDestino;
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  std::string folder = withoutTrailingSlash(dirDestino);
   if (!prompts.pickFolder(folder, "Carpeta donde Guardar la Copia de Seguridad")) return false;
   dirDestino = folder;
   return true;
