@@ -387,6 +387,38 @@ TEST(Oe5Store, FindsFilesByNameIgnoringCaseButModeFollowsTheNameAsked) {
   EXPECT_EQ(messages.Messages.size(), 6u);
 }
 
+struct StoreNameCase {
+  const char* name;
+  std::string onDisk;
+  std::string asked;
+  bool found;
+};
+
+class Oe5StoreName : public testing::TestWithParam<StoreNameCase> {};
+
+// Only ASCII letters match without regard to case: bytes above 0x7F (UTF-8 or Latin-1) and
+// signs that differ from a letter's other case by one bit never do.
+TEST_P(Oe5StoreName, MatchesOtherCaseOfAsciiLettersOnly) {
+  TempTree tree;
+  const std::string store = tree.mkdir("store");
+  tree.write("store/" + GetParam().onDisk, "");
+  const Oe5Store oe5(store);
+  if (GetParam().found) {
+    EXPECT_NO_THROW(oe5.open(GetParam().asked));
+  } else {
+    EXPECT_THROW(oe5.open(GetParam().asked), ResguardaError);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Oe5Store, Oe5StoreName,
+    testing::Values(StoreNameCase{"AsciiCase", "Bandeja.dbx", "BANDEJA.DBX", true},
+                    StoreNameCase{"Utf8SameBytes", "Buz\xc3\xb3n.dbx", "BUZ\xc3\xb3N.dbx", true},
+                    StoreNameCase{"Utf8OtherCase", "Buz\xc3\xb3n.dbx", "Buz\xc3\x93n.dbx", false},
+                    StoreNameCase{"Latin1OtherCase", "Buz\xf3n.dbx", "Buz\xd3n.dbx", false},
+                    StoreNameCase{"AtIsNotBacktick", "@.dbx", "`.dbx", false}),
+    [](const testing::TestParamInfo<StoreNameCase>& param) { return param.param.name; });
+
 TEST(Oe5Store, UnopenableFilesRaiseCannotOpenFile) {
   TempTree tree;
   const std::string store = tree.mkdir("store");
