@@ -72,8 +72,6 @@ class NewFile {
   // writes either through it or through write(), not both: write() is buffered.
   int fd() const { return fd_.get(); }
   const std::string& path() const { return path_; }
-  // True when something stood under the name when the file was made.
-  bool existed() const { return existed_; }
 
   // Appends to the content (buffered).
   void write(std::string_view bytes);
