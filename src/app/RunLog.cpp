@@ -9,15 +9,11 @@
 
 #include "platform/Errors.h"
 #include "platform/NewFile.h"
+#include "platform/PathText.h"
 #include "platform/ReplaceFile.h"
 #include "platform/WriteAll.h"
 
 namespace {
-
-std::string withoutTrailingSlashes(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
 
 std::string environment(const char* name) {
   const char* value = std::getenv(name);
@@ -71,9 +67,9 @@ void keepPrevious(const std::string& folder, const std::string& log, const std::
 
 std::string runLogFolder(const std::string& home, const std::string& xdgStateHome) {
   if (!xdgStateHome.empty() && xdgStateHome.front() == '/')
-    return withoutTrailingSlashes(xdgStateHome) + "/resguarda";
+    return withoutTrailingSlash(xdgStateHome) + "/resguarda";
   if (home.empty() || home.front() != '/') return {};
-  const std::string base = withoutTrailingSlashes(home);
+  const std::string base = withoutTrailingSlash(home);
   return (base == "/" ? "" : base) + "/.local/state/resguarda";
 }
 
@@ -98,7 +94,7 @@ std::string printableLine(const std::string& line) {
 }
 
 RunLog::RunLog(RunObserver& display, const std::string& folder, int errorFd)
-    : display_(display), errorFd_(errorFd), folder_(withoutTrailingSlashes(folder)) {
+    : display_(display), errorFd_(errorFd), folder_(withoutTrailingSlash(folder)) {
   if (folder_.empty()) {
     problem(
         "no se guarda el registro de la copia: no se conoce la carpeta de estado "

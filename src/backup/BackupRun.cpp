@@ -14,6 +14,7 @@
 #include "platform/DestinationFolder.h"
 #include "platform/Errors.h"
 #include "platform/FolderChain.h"
+#include "platform/PathText.h"
 
 namespace {
 
@@ -36,8 +37,7 @@ void runMailTask(const MailTask& mailTask, const std::string& taskText, RunConte
 
 // The last folder name of a task: its folder's name inside the destination.
 std::string destinationName(const std::string& path) {
-  std::string name = path;
-  while (name.size() > 1 && name.back() == '/') name.pop_back();
+  std::string name = withoutTrailingSlash(path);
   const std::size_t slash = name.find_last_of('/');
   name.erase(0, slash == std::string::npos ? 0 : slash + 1);
   return name == "." || name == ".." ? std::string() : name;
@@ -91,8 +91,7 @@ void carryOutTasks(const RunSnapshot& snapshot, RunContext& run, const MailTask&
     if (row.path.empty() || row.path.front() != '/') continue;
     try {
       MirrorTask task = base;
-      task.taskRoot = row.path;
-      while (task.taskRoot.size() > 1 && task.taskRoot.back() == '/') task.taskRoot.pop_back();
+      task.taskRoot = withoutTrailingSlash(row.path);
       CopiarCarpeta(task.taskRoot == "/" ? "/" : task.taskRoot + "/", task, run);
     } catch (const std::exception& error) {
       run.fail(row.path, error);

@@ -127,7 +127,9 @@ TEST(ChooseDestination, PreselectsTheCurrentFolderMadeAgainAndKeepsItOnCancel) {
     EXPECT_EQ(dir, c.before);
     EXPECT_EQ(prompts.picked, std::vector<std::string>{
                                   "Carpeta donde Guardar la Copia de Seguridad @" + c.preselected});
-    if (!c.before.empty()) EXPECT_TRUE(TempTree::exists(c.before)) << c.before;
+    if (!c.before.empty()) {
+      EXPECT_TRUE(TempTree::exists(c.before)) << c.before;
+    }
     prompts.folders.push_back(tree.path("nueva"));
     EXPECT_TRUE(chooseDestination(dir, prompts));
     EXPECT_EQ(dir, tree.path("nueva"));
