@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/DesktopNotification.h"
+#include "app/ResguardaApplication.h"
 #include "app/RunLog.h"
 #include "app/SignalBridge.h"
 #include "app/StartupOptions.h"
@@ -69,7 +70,8 @@ int main(int argc, char** argv) {
     qInstallMessageHandler(quietMessages);
   }
 
-  QApplication app(argc, argv);
+  // An error escaping any handler is shown in the standard error box, not the end.
+  ResguardaApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Resguarda"));
   QApplication::setWindowIcon(Pictures::icon(Pictures::kApplicationIcon));
   // Qt's own texts (buttons, context menus) in Spanish, whatever the user's locale.
@@ -81,6 +83,7 @@ int main(int argc, char** argv) {
     prompts = std::make_unique<StderrPrompts>();
   else
     prompts = std::make_unique<MessagePrompts>();
+  app.setPrompts(prompts.get());
 
   FormDependencies dependencies;
   dependencies.iniPath =
@@ -110,6 +113,7 @@ int main(int argc, char** argv) {
     form.show();
   }
   app.exec();
+  app.setPrompts(nullptr);
 
   if (!options.CerrarAlTerminar) return signals.received() ? 3 : 0;
   const UnattendedEnd end = unattendedEnd(form.lastResult(), form.estado(),
