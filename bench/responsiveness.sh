@@ -8,16 +8,17 @@
 #            process, timed in the same way from the start to the collected end
 #   program  the real "resguarda -hide" beside its own Resguarda.ini, timed from outside
 #            (start-up and the settings save at the close included)
-# Each copies into an empty destination, then runs again with nothing changed. CASES=same
-# alone keeps the destination as a previous KEEP=1 run left it, so that the no-change runs
-# over a large tree need not each be preceded by a first copy.
+# Each copies into a new destination of its own, then runs again with nothing changed.
+# Destinations are removed only at the end (removing a million files takes minutes, and
+# would weigh on the runs after it). CASES=same alone runs into SAME_DEST, a copy left by an
+# earlier KEEP=1 run, so that the no-change runs over a large tree need no first copy each.
 #
 #   bench/responsiveness.sh    (build first: cmake -DRESGUARDA_BENCH=ON, targets resguarda
 #                               and window_run)
 # Environment: BENCH_DIR (scratch on a real disk, default /var/tmp/resguarda-responsiveness),
 # BUILD_DIR (default build), FILES (default 100000; in FILES/100 folders), REPEAT (rounds,
 # default 3), MODES (default "window hidden program"), CASES (default "first same"),
-# CACHE=warm|cold, KEEP=1 keeps the last copy.
+# SAME_DEST, CACHE=warm|cold, KEEP=1 keeps the copies.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -34,7 +35,8 @@ for needed in "$BUILD/resguarda" "$BUILD/bench/window_run"; do
 done
 mkdir -p "$BENCH_DIR"
 SRC=$BENCH_DIR/src
-DEST=$BENCH_DIR/dest
+DESTS=$BENCH_DIR/dest
+SAME_DEST=${SAME_DEST:-}
 APP=$BENCH_DIR/app
 LOGS=$BENCH_DIR/logs
 mkdir -p "$APP" "$LOGS"
@@ -85,13 +87,13 @@ EOF
 
 # ---- the runs --------------------------------------------------------------------------
 settings() {  # file
-  printf '[CONFIGURACION]\nDIR_DESTINO=%s/\n[TAREAS]\n0=1 %s\n' "$DEST" "$SRC" >"$1"
+  printf '[CONFIGURACION]\nDIR_DESTINO=%s/\n[TAREAS]\n0=1 %s\n' "$dest" "$SRC" >"$1"
 }
 
 now() { date +%s.%N; }
 load() { cut -d' ' -f1 /proc/loadavg; }
 
-declare -A BEST WORST_STALL OVER100 RUNS
+declare -A BEST WORST_STALL OVER100 RUNS GUI_CPU
 LOADS=()
 keep_best() {  # key seconds
   if [[ -z ${BEST[$1]:-} ]] || awk -v a="$2" -v b="${BEST[$1]}" 'BEGIN { exit !(a < b) }'; then
@@ -113,6 +115,7 @@ run_mode() {  # mode case round
       took=$(sed -n 's/.*\brun \([0-9.]*\).*/\1/p' "$out.txt")
       stall=$(sed -n 's/.*\bstall_ms \([0-9.]*\).*/\1/p' "$out.txt")
       over=$(sed -n 's/.*\bover100 \([0-9]*\).*/\1/p' "$out.txt")
+      GUI_CPU[$case.$mode]="${GUI_CPU[$case.$mode]:-} $(sed -n 's/.*\bgui_cpu \([0-9.]*\).*/\1/p' "$out.txt")"
       ;;
     program)
       settings "$APP/Resguarda.ini"
@@ -152,14 +155,18 @@ for ((round = 1; round <= REPEAT; round++)); do
   done
   echo "round $round: ${order[*]}" >&2
   for mode in "${order[@]}"; do
-    [[ " $CASES " == *" first "* ]] && rm -rf "$DEST"
+    if [[ " $CASES " == *" first "* ]]; then
+      dest=$DESTS/$mode.$round
+      rm -rf "$dest"
+    else
+      dest=${SAME_DEST:?"CASES without first needs SAME_DEST"}
+    fi
     for case in $CASES; do
       settle
       run_mode "$mode" "$case" "$round"
     done
   done
 done
-[[ ${KEEP:-0} == 1 ]] || rm -rf "$DEST"
 
 # ---- the table -------------------------------------------------------------------------
 ratio() {
@@ -183,6 +190,8 @@ done
 echo
 echo "All times (s):"
 for key in "${!RUNS[@]}"; do echo "  $key:${RUNS[$key]}"; done | sort
+echo "The GUI thread's processor time during each run (s):"
+for key in "${!GUI_CPU[@]}"; do echo "  $key:${GUI_CPU[$key]}"; done | sort
 echo
 echo "Targets:"
 for case in $CASES; do
@@ -194,3 +203,8 @@ done
 echo
 echo "Slowest events of the window run with the longest stall (first copy):"
 cat "$LOGS/worst.first.window.err" 2>/dev/null | grep '^  event' || true
+
+if [[ ${KEEP:-0} != 1 && " $CASES " == *" first "* ]]; then
+  echo "removing the copies in $DESTS" >&2
+  rm -rf "$DESTS"
+fi

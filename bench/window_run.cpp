@@ -6,8 +6,12 @@
 // so the two modes differ only in what the window does while the run goes on.
 // A 5 ms precise timer ticks on the GUI thread: the largest gap between two ticks beyond the
 // interval is the longest stall of the event loop. Every event the application delivers is
-// timed too, so that a stall can be put down to the object that took it.
+// timed too, in wall time and in the GUI thread's own processor time, so that a stall can be
+// put down to the object that took it, or to the thread waiting for a processor.
 // Prints one line of figures, "key value" pairs, for bench/responsiveness.sh.
+#include <sys/resource.h>
+#include <time.h>
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
@@ -30,6 +34,12 @@ double seconds(Clock::duration d) {
   return std::chrono::duration<double>(d).count();
 }
 
+double threadCpuSeconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
 // Times each event delivered from the event loop itself (not the nested ones), keeping the
 // slowest per receiver and event type.
 class TimedApplication : public QApplication {
@@ -40,6 +50,7 @@ class TimedApplication : public QApplication {
     if (depth_ > 0 || !watching) return QApplication::notify(receiver, event);
     ++depth_;
     const auto start = Clock::now();
+    const double cpuStart = threadCpuSeconds();
     const int type = event->type();
     std::string who = receiver->metaObject()->className();
     if (!receiver->objectName().isEmpty()) who += ":" + receiver->objectName().toStdString();
@@ -52,9 +63,12 @@ class TimedApplication : public QApplication {
     }
     --depth_;
     const double took = seconds(Clock::now() - start);
+    const double cpu = threadCpuSeconds() - cpuStart;
     Slowest& slot = slowest_[who + "/" + std::to_string(type)];
     slot.longest = std::max(slot.longest, took);
+    slot.longestCpu = std::max(slot.longestCpu, cpu);
     slot.total += took;
+    slot.totalCpu += cpu;
     ++slot.count;
     return handled;
   }
@@ -66,8 +80,11 @@ class TimedApplication : public QApplication {
     int shown = 0;
     for (const auto& [longest, key] : order) {
       const Slowest& slot = slowest_.at(key);
-      std::fprintf(out, "  event %-48s longest %8.2f ms total %8.1f ms count %ld\n", key.c_str(),
-                   longest * 1e3, slot.total * 1e3, slot.count);
+      std::fprintf(out,
+                   "  event %-40s longest %7.2f ms (cpu %7.2f) total %8.1f ms (cpu %8.1f) "
+                   "count %ld\n",
+                   key.c_str(), longest * 1e3, slot.longestCpu * 1e3, slot.total * 1e3,
+                   slot.totalCpu * 1e3, slot.count);
       if (++shown == 8) break;
     }
   }
@@ -77,7 +94,9 @@ class TimedApplication : public QApplication {
  private:
   struct Slowest {
     double longest = 0;
+    double longestCpu = 0;
     double total = 0;
+    double totalCpu = 0;
     long count = 0;
   };
   int depth_ = 0;
@@ -120,6 +139,7 @@ int main(int argc, char** argv) {
   ticks.setTimerType(Qt::PreciseTimer);
   ticks.setInterval(kTickMs);
   Clock::time_point started, ended, lastTick;
+  double guiCpuAtStart = 0, guiCpu = 0;
   double stall = 0;
   long tickCount = 0, over50 = 0, over100 = 0;
   QObject::connect(&ticks, &QTimer::timeout, [&] {
@@ -132,6 +152,7 @@ int main(int argc, char** argv) {
     if (late > 0.100) ++over100;
     if (form.lastResult() && !form.runInProgress()) {
       ended = now;
+      guiCpu = threadCpuSeconds() - guiCpuAtStart;
       ticks.stop();
       app.watching = false;
       app.quit();
@@ -141,6 +162,7 @@ int main(int argc, char** argv) {
   QTimer::singleShot(0, &form, [&] {
     app.watching = true;
     started = lastTick = Clock::now();
+    guiCpuAtStart = threadCpuSeconds();
     ticks.start();
     if (hidden)
       form.startUnattended();
@@ -149,14 +171,19 @@ int main(int argc, char** argv) {
   });
   app.exec();
 
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  const auto cpuOf = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
   const TEstad& estado = form.estado();
   const int failures = form.lastResult() ? form.lastResult()->failures : -1;
   std::printf(
       "mode %s run %.3f stall_ms %.2f ticks %ld expected_ticks %.0f over50 %ld over100 %ld "
-      "revisados %d copiados %d actualizados %d fallos %d\n",
+      "revisados %d copiados %d actualizados %d fallos %d gui_cpu %.2f process_user %.2f "
+      "process_sys %.2f\n",
       mode.c_str(), seconds(ended - started), stall * 1e3, tickCount,
       seconds(ended - started) * 1e3 / kTickMs, over50, over100, estado.Revisados.load(),
-      estado.Copiados.load(), estado.Actualizados.load(), failures);
+      estado.Copiados.load(), estado.Actualizados.load(), failures, guiCpu, cpuOf(usage.ru_utime),
+      cpuOf(usage.ru_stime));
   app.report(stderr);
   return failures == 0 ? 0 : 1;
 }
