@@ -40,6 +40,7 @@ SAME_DEST=${SAME_DEST:-}
 APP=$BENCH_DIR/app
 LOGS=$BENCH_DIR/logs
 mkdir -p "$APP" "$LOGS"
+rm -f "$LOGS"/worst.*
 cp "$BUILD/resguarda" "$APP/resguarda"
 
 if [[ $CACHE == cold ]] && ! { sync && echo 3 >/proc/sys/vm/drop_caches; } 2>/dev/null; then
@@ -201,8 +202,11 @@ for case in $CASES; do
   echo "  $case: window <= 1.05 x unattended:       $r $(verdict "$r" 1.05)"
 done
 echo
-echo "Slowest events of the window run with the longest stall (first copy):"
-cat "$LOGS/worst.first.window.err" 2>/dev/null | grep '^  event' || true
+for case in $CASES; do
+  [[ -f $LOGS/worst.$case.window.err ]] || continue
+  echo "Slowest events of the window run with the longest stall ($case):"
+  grep '^  event' "$LOGS/worst.$case.window.err" || true
+done
 
 if [[ ${KEEP:-0} != 1 && " $CASES " == *" first "* ]]; then
   echo "removing the copies in $DESTS" >&2
