@@ -1,5 +1,7 @@
 #include "app/RunDisplay.h"
 
+#include <algorithm>
+
 bool RunDisplay::Pending::empty() const {
   return !logCleared && lines.empty() && !label1 && !countersChanged && !progress &&
          gauge.empty() && !animation && !timer && !copyButtonRaised;
@@ -41,9 +43,21 @@ void RunDisplay::countersChanged() {
   pending_.countersChanged = true;
 }
 
+namespace {
+
+bool namesAProblem(const std::string& line) {
+  return line.starts_with("ERROR - ") || line.starts_with("AVISO - ");
+}
+
+}  // namespace
+
 void RunDisplay::logLine(const std::string& line) {
   std::lock_guard lock(mutex_);
-  if (lines_.size() >= kMaxPendingLines) lines_.pop_front();
+  if (lines_.size() >= kMaxPendingLines) {
+    // A failure is never dropped on its way to the log: the oldest ordinary line goes.
+    const auto ordinary = std::find_if_not(lines_.begin(), lines_.end(), namesAProblem);
+    if (ordinary != lines_.end()) lines_.erase(ordinary);
+  }
   lines_.push_back(line);
 }
 

@@ -11,10 +11,11 @@
 // Turns what the worker reports into what the window must change, for the window to apply
 // on its own thread. Updates are coalesced: the window takes them at most every few dozen
 // milliseconds, so a run over a million files cannot flood the event loop. Only the newest
-// log lines are kept while they wait, since the log shows only its last lines anyway.
+// ordinary log lines are kept while they wait, since the log shows only its last lines
+// anyway; "ERROR - " and "AVISO - " lines are always kept.
 class RunDisplay : public RunObserver {
  public:
-  // Waiting log lines beyond this are dropped, oldest first.
+  // Waiting ordinary log lines beyond this are dropped, oldest first.
   static constexpr size_t kMaxPendingLines = 5000;
 
   enum class GaugeOp { Step, Reset };

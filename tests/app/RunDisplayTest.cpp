@@ -120,4 +120,17 @@ TEST(RunDisplay, ANewRunDropsTheLinesOfThePreviousOneThatWereNotShown) {
   EXPECT_EQ(pending.lines, std::vector<std::string>{"new"});
 }
 
+TEST(RunDisplay, LinesThatNameAProblemAreNeverDroppedWhileTheWindowLagsBehind) {
+  RunDisplay display;
+  display.logLine("ERROR - /a: Permission denied");
+  for (size_t i = 0; i < RunDisplay::kMaxPendingLines; ++i)
+    display.logLine("/copied/" + std::to_string(i));
+  display.logLine("AVISO - /proc: x");
+  const std::vector<std::string> lines = display.take().lines;
+  ASSERT_EQ(lines.size(), RunDisplay::kMaxPendingLines);
+  EXPECT_EQ(lines.front(), "ERROR - /a: Permission denied");
+  EXPECT_EQ(lines[1], "/copied/2");
+  EXPECT_EQ(lines.back(), "AVISO - /proc: x");
+}
+
 }  // namespace
