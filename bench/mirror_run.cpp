@@ -11,6 +11,7 @@
 
 #include "backup/CopiarCarpeta.h"
 #include "backup/RunContext.h"
+#include "platform/PathText.h"
 
 int main(int argc, char** argv) {
   if (argc < 3) {
@@ -24,8 +25,7 @@ int main(int argc, char** argv) {
   RunContext run{estado, observer, control, argv[1]};
   const auto start = std::chrono::steady_clock::now();
   for (int i = 2; i < argc; ++i) {
-    std::string root = argv[i];
-    while (root.size() > 1 && root.back() == '/') root.pop_back();
+    const std::string root = withoutTrailingSlash(argv[i]);
     const MirrorTask task{root, FolderIdentity::of(run.dirDestino)};
     CopiarCarpeta(root + "/", task, run);
   }

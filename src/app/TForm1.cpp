@@ -10,8 +10,8 @@
 #include <QLabel>
 #include <QListView>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
@@ -20,6 +20,7 @@
 #include <QVBoxLayout>
 
 #include "app/CopyAnimation.h"
+#include "app/LogLines.h"
 #include "app/UnattendedEnd.h"
 #include "backup/Progress.h"
 #include "backup/RunTexts.h"
@@ -133,14 +134,16 @@ void TForm1::showProgress() {
 void TForm1::flushRunDisplay() {
   RunDisplay::Pending pending = display_.take();
   if (pending.empty()) return;
-  if (pending.logCleared) RichEdit1->clear();
+  if (pending.logCleared) logLines_->clear();
   if (!pending.lines.empty()) {
-    QString block;
-    for (const std::string& line : pending.lines) {
-      if (!block.isEmpty()) block += QLatin1Char('\n');
-      block += fromBytes(line);
-    }
-    RichEdit1->appendPlainText(block);
+    // The log follows its newest line unless the user has scrolled back to read.
+    QScrollBar* scroll = RichEdit1->verticalScrollBar();
+    const bool following = scroll->value() == scroll->maximum();
+    QStringList lines;
+    lines.reserve(static_cast<qsizetype>(pending.lines.size()));
+    for (const std::string& line : pending.lines) lines.append(fromBytes(line));
+    logLines_->append(lines);
+    if (following) RichEdit1->scrollToBottom();
   }
   if (pending.label1) Label1->setText(fromBytes(*pending.label1));
   if (pending.countersChanged) {

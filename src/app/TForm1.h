@@ -22,7 +22,7 @@ class Prompts;
 class QAction;
 class QLabel;
 class QListView;
-class QPlainTextEdit;
+class LogLines;
 class QProgressBar;
 class QToolButton;
 
@@ -110,7 +110,8 @@ class TForm1 : public QMainWindow {
   QLabel* EstadoLb = nullptr;
   QLabel* Label1 = nullptr;
   QListView* Memo1 = nullptr;
-  QPlainTextEdit* RichEdit1 = nullptr;
+  QListView* RichEdit1 = nullptr;  // the log, one row a line
+  LogLines* logLines_ = nullptr;
   QProgressBar* Gauge1 = nullptr;
   std::vector<QLabel*> statusPanels_;
   QTimer* Timer1 = nullptr;

@@ -7,7 +7,6 @@
 #include <QLabel>
 #include <QListView>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QSplitter>
 #include <QStatusBar>
@@ -17,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "app/CopyAnimation.h"
+#include "app/LogLines.h"
 #include "app/MenuShortcuts.h"
 #include "app/TaskListModel.h"
 #include "app/WindowMetrics.h"
@@ -133,12 +133,17 @@ void TForm1::buildLayout() {
   panel1->setMinimumWidth(leastSide);
   auto* logBox = new QVBoxLayout(panel1);
   logBox->setContentsMargins(0, 0, 0, 0);
-  RichEdit1 = new QPlainTextEdit(panel1);
+  RichEdit1 = new QListView(panel1);
   RichEdit1->setObjectName(QStringLiteral("RichEdit1"));
-  RichEdit1->setReadOnly(true);
+  RichEdit1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  RichEdit1->setSelectionMode(QAbstractItemView::SingleSelection);
+  RichEdit1->setUniformItemSizes(true);
+  RichEdit1->setWordWrap(false);
+  RichEdit1->setTextElideMode(Qt::ElideNone);
+  RichEdit1->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
   RichEdit1->setFrameShape(QFrame::NoFrame);
-  RichEdit1->setLineWrapMode(QPlainTextEdit::NoWrap);
-  RichEdit1->setMaximumBlockCount(kLogLineLimit);
+  logLines_ = new LogLines(kLogLineLimit, RichEdit1);
+  RichEdit1->setModel(logLines_);
   RichEdit1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   RichEdit1->setMinimumWidth(1);

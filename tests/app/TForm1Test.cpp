@@ -1,3 +1,4 @@
+#include "app/LogLines.h"
 #include "app/TForm1.h"
 
 #include <gtest/gtest.h>
@@ -6,7 +7,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QListView>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -55,6 +55,9 @@ class FormTest : public ::testing::Test {
     return found;
   }
   static QString text(TForm1& form, const char* name) { return child<QLabel>(form, name)->text(); }
+  static QString logText(TForm1& form) {
+    return qobject_cast<LogLines*>(child<QListView>(form, "RichEdit1")->model())->text();
+  }
 
   // Lets the event loop run until the condition holds (or a few seconds pass).
   static bool waitFor(const std::function<bool()>& condition) {
@@ -98,7 +101,7 @@ TEST_F(FormTest, AClickRunsTheTasksAndTheRunRaisesTheButtonAtTheEnd) {
   EXPECT_EQ(text(*form, "StatusPanel3"), " 2");
   EXPECT_EQ(text(*form, "StatusPanel5"), " 2");
   EXPECT_EQ(child<QProgressBar>(*form, "Gauge1")->value(), 0);
-  const QString log = child<QPlainTextEdit>(*form, "RichEdit1")->toPlainText();
+  const QString log = logText(*form);
   EXPECT_TRUE(log.contains(QString::fromStdString(tree.path("src/b/c.txt")))) << log.toStdString();
   EXPECT_EQ(TempTree::files(tree.path("dest")),
             (std::vector<std::string>{"src/a.txt", "src/b/c.txt"}));
@@ -340,7 +343,7 @@ TEST_P(FormCutShortRun, ATaskThatThrowsAnythingEndsWithOneFailureAndTheRunGoesOn
   EXPECT_EQ(form->lastResult()->failures, 1);
   EXPECT_FALSE(child<QToolButton>(*form, "CopiarBt")->isChecked());
   EXPECT_EQ(text(*form, "Label1"), "Finalizado.");
-  const std::string log = child<QPlainTextEdit>(*form, "RichEdit1")->toPlainText().toStdString();
+  const std::string log = logText(*form).toStdString();
   EXPECT_NE(log.find("ERROR - " + kMail + ": error desconocido"), std::string::npos) << log;
 
   if (unattended) {
