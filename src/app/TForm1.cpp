@@ -11,7 +11,6 @@
 #include <QListView>
 #include <QMenuBar>
 #include <QProgressBar>
-#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
@@ -136,14 +135,10 @@ void TForm1::flushRunDisplay() {
   if (pending.empty()) return;
   if (pending.logCleared) logLines_->clear();
   if (!pending.lines.empty()) {
-    // The log follows its newest line unless the user has scrolled back to read.
-    QScrollBar* scroll = RichEdit1->verticalScrollBar();
-    const bool following = scroll->value() == scroll->maximum();
     QStringList lines;
     lines.reserve(static_cast<qsizetype>(pending.lines.size()));
     for (const std::string& line : pending.lines) lines.append(fromBytes(line));
     logLines_->append(lines);
-    if (following) RichEdit1->scrollToBottom();
   }
   if (pending.label1) Label1->setText(fromBytes(*pending.label1));
   if (pending.countersChanged) {

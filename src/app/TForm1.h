@@ -112,6 +112,7 @@ class TForm1 : public QMainWindow {
   QListView* Memo1 = nullptr;
   QListView* RichEdit1 = nullptr;  // the log, one row a line
   LogLines* logLines_ = nullptr;
+  bool logFollows_ = true;  // the log shows its newest line as lines come
   QProgressBar* Gauge1 = nullptr;
   std::vector<QLabel*> statusPanels_;
   QTimer* Timer1 = nullptr;

@@ -8,6 +8,7 @@
 #include <QListView>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
@@ -144,6 +145,13 @@ void TForm1::buildLayout() {
   RichEdit1->setFrameShape(QFrame::NoFrame);
   logLines_ = new LogLines(kLogLineLimit, RichEdit1);
   RichEdit1->setModel(logLines_);
+  // The log follows its newest line, unless the user has scrolled back to read.
+  QScrollBar* logScroll = RichEdit1->verticalScrollBar();
+  connect(logScroll, &QScrollBar::valueChanged, this,
+          [this, logScroll](int value) { logFollows_ = value == logScroll->maximum(); });
+  connect(logScroll, &QScrollBar::rangeChanged, this, [this, logScroll](int, int maximum) {
+    if (logFollows_) logScroll->setValue(maximum);
+  });
   RichEdit1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   RichEdit1->setMinimumWidth(1);
