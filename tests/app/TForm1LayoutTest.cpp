@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QProgressBar>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTest>
@@ -126,6 +127,31 @@ TEST_F(LayoutTest, TheElapsedTimeTakesTheRestOfTheBar) {
   QCoreApplication::processEvents();
   EXPECT_EQ(last->width(), before + 150);
   EXPECT_TRUE(bar->isSizeGripEnabled());
+}
+
+TEST_F(LayoutTest, TheLogFollowsItsNewestLineUnlessTheUserScrolledBack) {
+  auto form = makeForm();
+  showActive(*form);
+  auto* view = child<QListView>(*form, "RichEdit1");
+  auto* log = qobject_cast<LogLines*>(view->model());
+  QScrollBar* scroll = view->verticalScrollBar();
+  auto addLines = [&](int count) {
+    QStringList lines;
+    for (int i = 0; i < count; ++i) lines.append(QStringLiteral("/home/ana/%1").arg(i));
+    log->append(lines);
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+  };
+  addLines(200);
+  ASSERT_GT(scroll->maximum(), 0);
+  EXPECT_EQ(scroll->value(), scroll->maximum());
+  addLines(200);
+  EXPECT_EQ(scroll->value(), scroll->maximum());
+  scroll->setValue(10);  // the user reads an earlier line
+  addLines(200);
+  EXPECT_EQ(scroll->value(), 10);
+  scroll->setValue(scroll->maximum());
+  addLines(200);
+  EXPECT_EQ(scroll->value(), scroll->maximum());
 }
 
 TEST_F(LayoutTest, TheGaugeStartsAtZeroPercentAndShowsItsPercentage) {
