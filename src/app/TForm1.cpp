@@ -72,7 +72,6 @@ TForm1::TForm1(const StartupOptions& options, FormDependencies dependencies, QWi
   buildMenu();
   displayTimer_.setInterval(50);
   connect(&displayTimer_, &QTimer::timeout, this, &TForm1::flushRunDisplay);
-  displayTimer_.start();
   FormCreate();
 }
 
@@ -185,6 +184,8 @@ void TForm1::CopiarBtClick() {
   if (options_.CerrarAlTerminar) runLog_ = std::make_unique<RunLog>(display_, deps_.runLogFolder);
   RunObserver* observer = runLog_ ? static_cast<RunObserver*>(runLog_.get()) : &display_;
   runPending_ = true;
+  // Only a run has anything to show: an idle window never wakes up for it.
+  displayTimer_.start();
   Sincronizador.start(
       [this, snapshot, observer] {
         // Should even the ending below fail, the run still counts as one that failed.
@@ -216,6 +217,7 @@ void TForm1::collectRun() {
   if (!runPending_) return;
   Sincronizador.join();
   runPending_ = false;
+  displayTimer_.stop();
   flushRunDisplay();
   lastResult_ = workerResult_;
   // Whatever the run reported, it is over: the window is idle again.

@@ -78,7 +78,8 @@ class TForm1 : public QMainWindow {
   bool settingsUnwritable() const { return settingsUnwritable_; }
   // Why the last unattended run could not run at all; "" when it ran.
   const std::string& runProblem() const { return runProblem_; }
-  // Applies what the worker reported so far (the window does this on its own every 50 ms).
+  // Applies what the worker reported so far (during a run the window does this on its own
+  // every 50 ms).
   void flushRunDisplay();
 
  Q_SIGNALS:
