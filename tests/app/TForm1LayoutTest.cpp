@@ -22,21 +22,12 @@
 #include "resources/Pictures.h"
 #include "support/EventLoopWait.h"
 #include "support/FakePrompts.h"
+#include "support/FirstRunRows.h"
 #include "support/TempTree.h"
 
 namespace {
 
 constexpr time_t kOld = 1600000000;
-const std::string kMail = "Extraer Mensajes E-mail con adjuntos";
-
-std::vector<TaskRow> systemRows() {
-  return {{"/home/ana/Documentos", "Documentos", true},
-          {"/home/ana/Escritorio", "Escritorio", true},
-          {"/home/ana/.local/share/Address Book", "Address Book", true},
-          {"", "", true},
-          {"/home/ana/Outlook Express", "Outlook Express", true},
-          {kMail, kMail, false}};
-}
 
 QString utf8(const char* text) {
   return QString::fromUtf8(text);
@@ -48,7 +39,7 @@ class LayoutTest : public ::testing::Test {
   std::unique_ptr<TForm1> makeForm() {
     FormDependencies deps;
     deps.iniPath = tree.path("Resguarda.ini");
-    deps.systemFolders = systemRows;
+    deps.systemFolders = firstRunRows;
     deps.prompts = &prompts;
     deps.runLogFolder = tree.path("state");
     return std::make_unique<TForm1>(StartupOptions{}, std::move(deps));

@@ -19,22 +19,14 @@
 #include <sys/stat.h>
 
 #include "platform/Errors.h"
+#include "support/EventLoopWait.h"
 #include "support/FakePrompts.h"
+#include "support/FirstRunRows.h"
 #include "support/TempTree.h"
 
 namespace {
 
 constexpr time_t kOld = 1600000000;
-const std::string kMail = "Extraer Mensajes E-mail con adjuntos";
-
-std::vector<TaskRow> firstRunRows() {
-  return {{"/home/ana/Documentos", "Documentos", true},
-          {"/home/ana/Escritorio", "Escritorio", true},
-          {"/home/ana/.local/share/Microsoft/Address Book", "Address Book", true},
-          {"", "", true},
-          {"/home/ana/.wine/drive_c/Correo/Outlook Express", "Outlook Express", true},
-          {kMail, kMail, false}};
-}
 
 class FormTest : public ::testing::Test {
  protected:
@@ -60,15 +52,7 @@ class FormTest : public ::testing::Test {
   }
 
   // Lets the event loop run until the condition holds (or a few seconds pass).
-  static bool waitFor(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-  }
+  static bool waitFor(const std::function<bool()>& condition) { return waitForEvents(condition); }
   static bool waitForRunEnd(TForm1& form) {
     return waitFor([&] { return form.lastResult().has_value() && !form.runInProgress(); });
   }
