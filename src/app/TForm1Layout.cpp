@@ -271,20 +271,20 @@ void TForm1::buildLayout() {
       {" 0:00:00", 0, Qt::AlignLeft, " 23:59:59"},
   };
   int panelsWidth = 0;
-  for (const Panel& spec : panels) {
-    auto* panel = new QLabel(fromUtf8(spec.text), bar);
+  for (const Panel& facts : panels) {
+    auto* panel = new QLabel(fromUtf8(facts.text), bar);
     panel->setObjectName(QStringLiteral("StatusPanel%1").arg(statusPanels_.size()));
     panel->setTextFormat(Qt::PlainText);
-    panel->setAlignment(spec.alignment | Qt::AlignVCenter);
-    const int needed = textWidth(panel, spec.widest) + m.scaled(6);
-    if (spec.width > 0) {
-      panel->setMinimumWidth(m.fitting(spec.width, needed));
+    panel->setAlignment(facts.alignment | Qt::AlignVCenter);
+    const int needed = textWidth(panel, facts.widest) + m.scaled(6);
+    if (facts.width > 0) {
+      panel->setMinimumWidth(m.fitting(facts.width, needed));
       panelsWidth += panel->minimumWidth();
     } else {
       panel->setMinimumWidth(needed);
       panelsWidth += needed;
     }
-    bar->addWidget(panel, spec.width > 0 ? 0 : 1);
+    bar->addWidget(panel, facts.width > 0 ? 0 : 1);
     statusPanels_.push_back(panel);
   }
   setStatusBar(bar);
