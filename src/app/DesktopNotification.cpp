@@ -1,5 +1,7 @@
 #include "app/DesktopNotification.h"
 
+#include "app/ByteText.h"
+
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -144,7 +146,7 @@ bool greets(const sockaddr_un& address, socklen_t length, Clock::time_point dead
 
 QString htmlEscaped(const std::string& text) {
   // Notification servers may read the body as markup.
-  return QFile::decodeName(QByteArray::fromStdString(text)).toHtmlEscaped();
+  return fromBytes(text).toHtmlEscaped();
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "app/ByteText.h"
 #include "app/CopyAnimation.h"
 #include "app/LogLines.h"
 #include "app/UnattendedEnd.h"
@@ -30,14 +31,6 @@
 #include "tasks/TaskEditing.h"
 
 namespace {
-
-QString fromBytes(const std::string& text) {
-  return QFile::decodeName(QByteArray::fromStdString(text));
-}
-
-QString fromUtf8(const char* text) {
-  return QString::fromUtf8(text);
-}
 
 // Ends a run that something escaping it cut short as a run with one failure: the error is
 // logged and the run ends as a finished one (or a stopped one, if it was being stopped), so

@@ -16,6 +16,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "app/ByteText.h"
 #include "app/CopyAnimation.h"
 #include "app/LogLines.h"
 #include "app/MenuShortcuts.h"
@@ -37,10 +38,6 @@ constexpr int kLogLineLimit = 20000;
 // The widest texts some controls must show whole.
 constexpr const char* kWidestTask = "Extraer Mensajes E-mail con adjuntos";
 constexpr const char* kWidestCounter = " 9999999";
-
-QString fromUtf8(const char* text) {
-  return QString::fromUtf8(text);
-}
 
 int textWidth(const QWidget* widget, const char* text) {
   return widget->fontMetrics().horizontalAdvance(fromUtf8(text));

@@ -1,6 +1,6 @@
 #include "app/TaskListModel.h"
 
-#include <QFile>
+#include "app/ByteText.h"
 
 TaskListModel::TaskListModel(TaskList& tasks, QObject* parent)
     : QAbstractListModel(parent), tasks_(tasks) {
@@ -18,8 +18,7 @@ int TaskListModel::rowCount(const QModelIndex& parent) const {
 QVariant TaskListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= tasks_.count()) return {};
   const TaskRow& row = tasks_.row(index.row());
-  if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
-    return QFile::decodeName(QByteArray::fromStdString(row.text));
+  if (role == Qt::DisplayRole || role == Qt::ToolTipRole) return fromBytes(row.text);
   if (role == Qt::CheckStateRole) return row.checked ? Qt::Checked : Qt::Unchecked;
   return {};
 }

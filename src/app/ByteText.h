@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QFile>
+#include <QString>
+#include <string>
+
+// File names and log lines are bytes: shown decoded as the system decodes file names, so
+// a name that is not valid UTF-8 still shows and round-trips.
+inline QString fromBytes(const std::string& text) {
+  return QFile::decodeName(QByteArray::fromStdString(text));
+}
+
+// The program's own texts, written in UTF-8 in the source.
+inline QString fromUtf8(const char* text) {
+  return QString::fromUtf8(text);
+}
