@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <optional>
 #include <string>
 
@@ -24,11 +23,8 @@ std::optional<NotificationText> runNotification(const std::optional<RunResult>& 
 std::string sessionBusAddress(const std::string& addressVariable, const std::string& runtimeDir);
 std::string sessionBusAddressFromEnvironment();
 
-// The first entry of a bus address (only local sockets are tried) whose bus answers the
-// greeting within `timeout`; "" when none does. A bus that accepts a connection and then
-// says nothing would otherwise hold the caller for the bus library's 25 seconds.
-std::string answeringBusEntry(const std::string& address, std::chrono::milliseconds timeout);
-
 // Shows the notification through org.freedesktop.Notifications; false when there is no bus,
-// or no answer. Never takes much more than a second.
-bool notifyDesktop(const NotificationText& text, const std::string& address);
+// or no answer. The talk with the bus happens in a child process that is killed after about a
+// second, or at once when `stopFd` (the stop signals' pipe, -1 for none) becomes readable: a
+// bus that hangs, misbehaves or crashes the talk never holds or ends the program.
+bool notifyDesktop(const NotificationText& text, const std::string& address, int stopFd = -1);

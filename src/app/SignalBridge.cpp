@@ -42,6 +42,10 @@ void catchStopSignals() {
   ::sigprocmask(SIG_UNBLOCK, &stops, nullptr);
 }
 
+int stopSignalDescriptor() {
+  return signalPipe[0];
+}
+
 SignalBridge::SignalBridge(std::function<void()> callback, QObject* parent)
     : QObject(parent), onSignal_(std::move(callback)) {
   catchStopSignals();

@@ -10,6 +10,10 @@
 // unblocks both signals, should whoever started the program have blocked them.
 void catchStopSignals();
 
+// The pipe's read end (-1 when there is none), readable while a stop signal waits: for what
+// the program waits for once its event loop has ended.
+int stopSignalDescriptor();
+
 // Turns the stop signals into a call on the GUI thread, where the program can close its
 // window as the user would: settings saved, run stopped cleanly. A signal that came before
 // the bridge existed is delivered once the event loop runs.

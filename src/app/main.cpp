@@ -125,7 +125,8 @@ int main(int argc, char** argv) {
   // Last of all: the settings and the summary are in place whatever the desktop does.
   if (const auto text = runNotification(form.lastResult(), form.estado(), form.runProblem())) {
     const std::string bus = sessionBusAddressFromEnvironment();
-    if (!bus.empty()) notifyDesktop(*text, bus);
+    // A stop signal ends the notification at once, and the program with its status.
+    if (!bus.empty()) notifyDesktop(*text, bus, stopSignalDescriptor());
   }
   return end.status;
 }

@@ -4,7 +4,10 @@
 #include <sys/un.h>
 
 #include <QStringList>
+#include <chrono>
 #include <cstring>
+#include <memory>
+#include <thread>
 
 #include "PrivateBus.h"
 #include "UnattendedFixture.h"
@@ -79,22 +82,88 @@ INSTANTIATE_TEST_SUITE_P(
                     none}),
     [](const testing::TestParamInfo<AddressCase>& p) { return std::string(p.param.name); });
 
-TEST(DesktopNotification, OnlyABusThatAnswersIsUsed) {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const NotificationText kText{"Finalizado.", "Actualizados: 0  Copiados: 1  Revisados: 1"};
+
+struct BadBusCase {
+  const char* name;
+  // What a broken bus answers the greeting with; nullptr when there is no such bus.
+  const char* reply;
+  // The address; "" for a socket where no one listens.
+  std::string address;
+};
+
+class BadBus : public ::testing::TestWithParam<BadBusCase> {};
+
+std::chrono::milliseconds since(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+}
+
+}  // namespace
+
+TEST_P(BadBus, NeitherHoldsTheProgramNorCountsAsShown) {
+  TempTree tree;
+  std::string address = GetParam().address;
+  if (address.empty()) address = "unix:path=" + tree.path("missing");
+  std::unique_ptr<BrokenBus> broken;
+  if (GetParam().reply) {
+    broken = std::make_unique<BrokenBus>(tree.path("bus"), GetParam().reply);
+    address = broken->address();
+  }
+  const auto start = Clock::now();
+  EXPECT_FALSE(notifyDesktop(kText, address));
+  EXPECT_LT(since(start).count(), 1500);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DesktopNotification, BadBus,
+    ::testing::Values(BadBusCase{"AGarbageLine", "HELO\r\n", ""},
+                      BadBusCase{"OkThenSilence", "OK 0123456789abcdef0123456789abcdef\r\n", ""},
+                      BadBusCase{"AcceptsAndNeverAnswers", "", ""},
+                      BadBusCase{"NoOneListens", nullptr, ""},
+                      // Each of these would start a bus or is not local.
+                      BadBusCase{"Autolaunch", nullptr, "autolaunch:"},
+                      BadBusCase{"Tcp", nullptr, "tcp:host=localhost,port=1"},
+                      BadBusCase{"AnEmptyAbstractName", nullptr, "unix:abstract="}),
+    [](const testing::TestParamInfo<BadBusCase>& p) { return std::string(p.param.name); });
+
+TEST(DesktopNotification, ABusThatFailsIsPassedOverForTheNextEntry) {
   TempTree tree;
   SilentSocket silent(tree.path("silent"));
-  const std::string silentBus = "unix:path=" + tree.path("silent");
-  // Each of these would hold the program, start a bus or is not local.
-  for (const std::string& address :
-       {silentBus, "unix:path=" + tree.path("missing"), std::string("autolaunch:"),
-        std::string("tcp:host=localhost,port=1"), std::string("unix:abstract=")})
-    EXPECT_EQ(answeringBusEntry(address, std::chrono::milliseconds(200)), "") << address;
-
-  PrivateBus bus(tree.path(""));
+  BrokenBus garbage(tree.path("garbage"), "HELO\r\n");
+  PrivateBus bus(tree.mkdir("bus"));
   if (!bus.available()) GTEST_SKIP() << "no dbus-daemon";
-  // A bus that refuses is passed over for the next entry.
-  EXPECT_EQ(answeringBusEntry("unix:path=" + tree.path("missing") + ";" + bus.address(),
-                              std::chrono::seconds(5)),
-            bus.address());
+  FakeNotifications service(bus.address(), true);
+  ASSERT_TRUE(service.registered());
+  EXPECT_TRUE(notifyDesktop(kText, "unix:path=" + tree.path("missing") +
+                                       ";unix:path=" + tree.path("silent") + ";" +
+                                       garbage.address() + ";" + bus.address()));
+  ASSERT_EQ(service.calls().size(), 1u);
+  EXPECT_EQ(service.calls()[0][3].toString().toStdString(), kText.summary);
+}
+
+TEST(DesktopNotification, AStopSignalEndsTheWaitAtOnce) {
+  TempTree tree;
+  BrokenBus bus(tree.path("bus"), "OK 0123456789abcdef0123456789abcdef\r\n");
+  int stop[2];
+  ASSERT_EQ(::pipe(stop), 0);
+  std::thread signal([&] {
+    bus.connected(std::chrono::seconds(5));
+    ::write(stop[1], "x", 1);
+  });
+  const auto start = Clock::now();
+  EXPECT_FALSE(notifyDesktop(kText, bus.address(), stop[0]));
+  signal.join();
+  EXPECT_LT(since(start).count(), 500);
+  // A stop that came before: no talk begins.
+  BrokenBus untouched(tree.path("untouched"), "");
+  EXPECT_FALSE(notifyDesktop(kText, untouched.address(), stop[0]));
+  EXPECT_FALSE(untouched.connected(std::chrono::milliseconds(100)));
+  ::close(stop[0]);
+  ::close(stop[1]);
 }
 
 namespace {
@@ -199,4 +268,45 @@ TEST_F(UnattendedProgram, ABusOrServiceThatDoesNotAnswerDoesNotHoldTheEnd) {
   outcome = run({"-hide"}, {{"DBUS_SESSION_BUS_ADDRESS", bus.address()}});
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(callsOf(service).size(), 1u);
+}
+
+namespace {
+
+class BrokenBusAtTheEnd : public UnattendedProgram,
+                          public ::testing::WithParamInterface<const char*> {};
+
+}  // namespace
+
+TEST_P(BrokenBusAtTheEnd, TheProgramEndsSoonWithItsStatus) {
+  tree.write("docs/a.txt", "a", kOld);
+  writeSettings(tree.path("copias"), {tree.path("docs")});
+  BrokenBus bus(tree.path("bus"), GetParam());
+  Clock::time_point connected;
+  const Outcome outcome = run({"-hide"}, {{"DBUS_SESSION_BUS_ADDRESS", bus.address()}}, [&](pid_t) {
+    EXPECT_TRUE(bus.connected(std::chrono::seconds(30)));
+    connected = Clock::now();
+  });
+  EXPECT_LT(since(connected).count(), 1500);
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.out, "Finalizado. Actualizados: 0 Copiados: 1 Revisados: 1\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(UnattendedProgram, BrokenBusAtTheEnd,
+                         ::testing::Values("HELO\r\n", "OK 0123456789abcdef0123456789abcdef\r\n",
+                                           ""));
+
+TEST_F(UnattendedProgram, AStopSignalWhileNotifyingEndsTheProgramAtOnceWithItsStatus) {
+  tree.write("docs/a.txt", "a", kOld);
+  writeSettings(tree.path("copias"), {tree.path("docs")});
+  BrokenBus bus(tree.path("bus"), "OK 0123456789abcdef0123456789abcdef\r\n");
+  Clock::time_point stopped;
+  const Outcome outcome =
+      run({"-hide"}, {{"DBUS_SESSION_BUS_ADDRESS", bus.address()}}, [&](pid_t program) {
+        EXPECT_TRUE(bus.connected(std::chrono::seconds(30)));
+        stopped = Clock::now();
+        ::kill(program, SIGTERM);
+      });
+  EXPECT_LT(since(stopped).count(), 400);
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.out, "Finalizado. Actualizados: 0 Copiados: 1 Revisados: 1\n");
 }

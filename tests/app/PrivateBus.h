@@ -6,9 +6,12 @@
 #include <QList>
 #include <QThread>
 #include <QVariant>
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 // A session bus of the test's own: a dbus-daemon on a socket in `folder`, with no services to
@@ -46,4 +49,28 @@ class FakeNotifications {
   std::unique_ptr<Service> service_;
   QString connectionName_;
   bool registered_ = false;
+};
+
+// A socket that plays a broken session bus: it takes every connection, answers the client's
+// first bytes with `reply` (with nothing when it is empty), and then says nothing more while
+// it keeps the connection open.
+class BrokenBus {
+ public:
+  BrokenBus(const std::string& path, std::string reply);
+  ~BrokenBus();
+  BrokenBus(const BrokenBus&) = delete;
+  BrokenBus& operator=(const BrokenBus&) = delete;
+
+  std::string address() const { return "unix:path=" + path_; }
+  // Waits, up to `limit`, for a client to connect.
+  bool connected(std::chrono::milliseconds limit) const;
+
+ private:
+  void serve();
+
+  std::string path_, reply_;
+  int listening_ = -1;
+  int stop_[2] = {-1, -1};
+  std::atomic<int> connections_{0};
+  std::thread thread_;
 };
