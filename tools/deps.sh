@@ -7,7 +7,7 @@ set -euo pipefail
 # texts, fonts-liberation2 stands in for Arial with the same metrics in the About box; dbus
 # gives the notification tests a private session bus.
 RESGUARDA_PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-  clang-format rsync dbus qt6-svg-dev qt6-translations-l10n fonts-liberation2)
+  clang-format rsync dbus qt6-svg-dev qt6-translations-l10n fonts-liberation2 desktop-file-utils)
 
 install_missing_packages() {
   local missing=()

@@ -5,7 +5,8 @@
 #                                 a night missed while the computer was off is caught up)
 #   tools/install.sh --uninstall  remove all of it; the settings file is kept
 # The program lives in ~/.local/lib/resguarda/, where its settings file beside it can be
-# written; ~/.local/bin/resguarda starts it.
+# written; ~/.local/bin/resguarda starts it. RESGUARDA_PROGRAM names another program file to
+# install instead of build/resguarda (nothing is built then).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -35,7 +36,41 @@ case "${1:-}" in
   *) echo "uso: $0 [--nightly | --uninstall]" >&2; exit 2 ;;
 esac
 
-if [[ ! -x build/resguarda ]]; then
+# A path with a line break or other control character cannot be written into a menu entry
+# or a unit; a path that is not UTF-8 makes the menu entry invalid.
+if [[ $lib == *[[:cntrl:]]* ]] || ! printf %s "$lib" | iconv -f UTF-8 -t UTF-8 >/dev/null 2>&1; then
+  echo "No se puede instalar en $lib: la ruta tiene caracteres de control o no es UTF-8." >&2
+  exit 1
+fi
+
+# Each format quotes in its own way. A path in double quotes for the shell: \ " $ ` escaped.
+shell_quoted() {
+  local s=${1//\\/\\\\}
+  s=${s//\"/\\\"}
+  s=${s//\$/\\\$}
+  s=${s//\`/\\\`}
+  printf '"%s"' "$s"
+}
+# A desktop entry's Exec=: the shell's quoting, % doubled (field codes), then the backslashes
+# doubled again, as the value is itself an escaped string.
+desktop_quoted() {
+  local s
+  s=$(shell_quoted "$1")
+  s=${s//%/%%}
+  printf %s "${s//\\/\\\\}"
+}
+# A unit's ExecStart= argument: C escapes in double quotes, % doubled (specifiers), $ doubled
+# (variables; never expanded in the program's own path, which has no $$ then).
+unit_quoted() {
+  local s=${1//\\/\\\\}
+  s=${s//\"/\\\"}
+  s=${s//%/%%}
+  [[ ${2:-} == argument ]] && s=${s//\$/\$\$}
+  printf '"%s"' "$s"
+}
+
+program=${RESGUARDA_PROGRAM:-build/resguarda}
+if [[ -z ${RESGUARDA_PROGRAM:-} && ! -x build/resguarda ]]; then
   source tools/deps.sh
   install_missing_packages "${RESGUARDA_PACKAGES[@]}"
   cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRESGUARDA_TESTS=OFF
@@ -43,9 +78,22 @@ if [[ ! -x build/resguarda ]]; then
 fi
 
 mkdir -p "$lib" "$bin" "$(dirname "$desktop")" "$(dirname "$icon")"
-install -m 0755 build/resguarda "$lib/resguarda.new" && mv -f "$lib/resguarda.new" "$lib/resguarda"
-printf '#!/bin/sh\nexec "%s/resguarda" "$@"\n' "$lib" >"$bin/resguarda"
+install -m 0755 "$program" "$lib/resguarda.new" && mv -f "$lib/resguarda.new" "$lib/resguarda"
+printf '#!/bin/sh\nexec %s "$@"\n' "$(shell_quoted "$lib/resguarda")" >"$bin/resguarda"
 chmod 0755 "$bin/resguarda"
+# Where the program's own path cannot name what a format runs (a menu launcher looks for a
+# program named with % before it turns %% into %; systemd refuses a program path with quotes or
+# backslashes), that format runs the wrapper through /bin/sh, where any path is an argument.
+if [[ $lib == *%* ]]; then
+  desktop_exec="/bin/sh $(desktop_quoted "$bin/resguarda")"
+else
+  desktop_exec=$(desktop_quoted "$lib/resguarda")
+fi
+if [[ $lib == *[\"\'\\]* ]]; then
+  unit_exec="/bin/sh $(unit_quoted "$bin/resguarda" argument)"
+else
+  unit_exec=$(unit_quoted "$lib/resguarda")
+fi
 install -m 0644 src/resources/resguarda.svg "$icon"
 cat >"$desktop" <<DESKTOP
 [Desktop Entry]
@@ -53,7 +101,7 @@ Type=Application
 Name=Resguarda
 GenericName=Copia de seguridad
 Comment=Copia de seguridad de sus carpetas en otro disco
-Exec=$lib/resguarda
+Exec=$desktop_exec
 Icon=resguarda
 Terminal=false
 Categories=Utility;Archiving;
@@ -68,7 +116,7 @@ Description=Copia de seguridad nocturna de Resguarda
 
 [Service]
 Type=oneshot
-ExecStart=$lib/resguarda -hide
+ExecStart=$unit_exec -hide
 Nice=10
 IOSchedulingClass=idle
 UNIT
@@ -77,7 +125,9 @@ UNIT
 Description=Copia de seguridad nocturna de Resguarda
 
 [Timer]
-OnCalendar=*-*-* 02:30:00
+# Clear of 01:00-03:59, the hours in which the clocks change: there a time of day may come
+# twice or not at all.
+OnCalendar=*-*-* 04:30:00
 RandomizedDelaySec=15min
 Persistent=true
 
