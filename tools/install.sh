@@ -37,9 +37,11 @@ case "${1:-}" in
 esac
 
 # A path with a line break or other control character cannot be written into a menu entry
-# or a unit; a path that is not UTF-8 makes the menu entry invalid.
-if [[ $lib == *[[:cntrl:]]* ]] || ! printf %s "$lib" | iconv -f UTF-8 -t UTF-8 >/dev/null 2>&1; then
-  echo "No se puede instalar en $lib: la ruta tiene caracteres de control o no es UTF-8." >&2
+# or a unit; one that is not UTF-8 makes the menu entry invalid; systemd runs no relative one.
+if [[ $lib != /* || $lib == *[[:cntrl:]]* ]] ||
+  ! printf %s "$lib" | iconv -f UTF-8 -t UTF-8 >/dev/null 2>&1; then
+  echo "No se puede instalar en $lib: la ruta no es absoluta, tiene caracteres de control o" \
+    "no es UTF-8." >&2
   exit 1
 fi
 

@@ -158,6 +158,18 @@ class Installer : public ::testing::TestWithParam<HomeCase> {
             0755);
   }
 
+  int install(const std::string& homeFolder) {
+    const char* path = std::getenv("PATH");
+    return runCommand({RESGUARDA_SOURCE_DIR "/tools/install.sh", "--nightly"},
+                      {{"HOME", homeFolder},
+                       {"PATH", tree.path("bin") + ":" + (path ? path : "/usr/bin:/bin")},
+                       {"RESGUARDA_PROGRAM", tree.path("stub")},
+                       {"XDG_DATA_HOME", ""},
+                       {"XDG_CONFIG_HOME", ""},
+                       {"XDG_RUNTIME_DIR", ""},
+                       {"DBUS_SESSION_BUS_ADDRESS", ""}});
+  }
+
   // Runs a command as a launcher would; what the stub was started with, "" when it was not.
   std::string started(const Arguments& argv) {
     ::unlink(tree.path("record").c_str());
@@ -178,16 +190,7 @@ std::string record(const Arguments& argv) {
 }  // namespace
 
 TEST_P(Installer, EveryLineItWritesStartsTheProgram) {
-  const char* path = std::getenv("PATH");
-  ASSERT_EQ(runCommand({RESGUARDA_SOURCE_DIR "/tools/install.sh", "--nightly"},
-                       {{"HOME", home},
-                        {"PATH", tree.path("bin") + ":" + (path ? path : "/usr/bin:/bin")},
-                        {"RESGUARDA_PROGRAM", tree.path("stub")},
-                        {"XDG_DATA_HOME", ""},
-                        {"XDG_CONFIG_HOME", ""},
-                        {"XDG_RUNTIME_DIR", ""},
-                        {"DBUS_SESSION_BUS_ADDRESS", ""}}),
-            0);
+  ASSERT_EQ(install(home), 0);
   const std::string program = home + "/.local/lib/resguarda/resguarda";
   const std::string desktop = home + "/.local/share/applications/resguarda.desktop";
   const std::string units = home + "/.config/systemd/user/";
@@ -220,3 +223,9 @@ INSTANTIATE_TEST_SUITE_P(
                       HomeCase{"PercentDollarBackquote", "home/Ana Año 100% $HOME `b`"},
                       HomeCase{"QuotesAndBackslash", "home/Ana \"Año\" \\d 's $x"}),
     [](const testing::TestParamInfo<HomeCase>& p) { return std::string(p.param.name); });
+
+TEST_P(Installer, AHomeNoLineCanNameIsRefusedNotCalledInstalled) {
+  const std::string broken = tree.mkdir(std::string(GetParam().home) + "\nsecond line");
+  EXPECT_NE(install(broken), 0);
+  EXPECT_TRUE(TempTree::files(broken).empty());
+}
