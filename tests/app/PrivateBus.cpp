@@ -100,52 +100,41 @@ std::vector<QList<QVariant>> FakeNotifications::calls() const {
   return service_->calls();
 }
 
-BrokenBus::BrokenBus(const std::string& path, std::string reply)
-    : path_(path), reply_(std::move(reply)), listening_(::socket(AF_UNIX, SOCK_STREAM, 0)) {
+BrokenBus::BrokenBus(const std::string& path, const std::string& reply)
+    : path_(path), listening_(::socket(AF_UNIX, SOCK_STREAM, 0)) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
   ::bind(listening_, reinterpret_cast<sockaddr*>(&address), sizeof address);
   ::listen(listening_, 8);
-  if (::pipe(stop_) == 0) thread_ = std::thread([this] { serve(); });
+  if (::pipe(stop_) != 0) return;
+  thread_ = std::thread([this, reply] {
+    // Each wait ends early when the bus is destroyed (the stop pipe closes).
+    const auto wait = [this](int fd) {
+      pollfd waiting[2] = {{stop_[0], POLLIN, 0}, {fd, POLLIN, 0}};
+      return ::poll(waiting, 2, -1) > 0 && !waiting[0].revents;
+    };
+    if (!wait(listening_)) return;
+    const int client = ::accept(listening_, nullptr, nullptr);
+    connected_ = true;
+    char greeting[512];
+    if (wait(client) && ::recv(client, greeting, sizeof greeting, 0) > 0)
+      ::send(client, reply.data(), reply.size(), MSG_NOSIGNAL);
+    wait(-1);
+    ::close(client);
+  });
 }
 
 BrokenBus::~BrokenBus() {
-  if (thread_.joinable()) {
-    ::close(stop_[1]);
-    thread_.join();
-    ::close(stop_[0]);
-  }
+  ::close(stop_[1]);
+  if (thread_.joinable()) thread_.join();
+  ::close(stop_[0]);
   ::close(listening_);
 }
 
 bool BrokenBus::connected(std::chrono::milliseconds limit) const {
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (connections_ == 0 && std::chrono::steady_clock::now() < deadline)
+  while (!connected_ && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  return connections_ > 0;
-}
-
-void BrokenBus::serve() {
-  std::vector<pollfd> watched{{stop_[0], POLLIN, 0}, {listening_, POLLIN, 0}};
-  std::vector<bool> answered(2, true);
-  while (::poll(watched.data(), watched.size(), -1) >= 0 && !watched[0].revents) {
-    if (watched[1].revents & POLLIN) {
-      watched.push_back({::accept(listening_, nullptr, nullptr), POLLIN, 0});
-      answered.push_back(reply_.empty());
-      ++connections_;
-    }
-    for (size_t i = 2; i < watched.size(); ++i) {
-      if (!watched[i].revents) continue;
-      char buffer[4096];
-      if (::recv(watched[i].fd, buffer, sizeof buffer, MSG_DONTWAIT) <= 0) {
-        ::close(watched[i].fd);  // the client is gone
-        watched[i].fd = -1;
-      } else if (!answered[i]) {
-        ::send(watched[i].fd, reply_.data(), reply_.size(), MSG_NOSIGNAL);
-        answered[i] = true;
-      }
-    }
-  }
-  for (size_t i = 2; i < watched.size(); ++i) ::close(watched[i].fd);
+  return connected_;
 }

@@ -51,26 +51,22 @@ class FakeNotifications {
   bool registered_ = false;
 };
 
-// A socket that plays a broken session bus: it takes every connection, answers the client's
-// first bytes with `reply` (with nothing when it is empty), and then says nothing more while
-// it keeps the connection open.
+// A socket that plays a broken session bus: it takes one connection, answers the client's
+// first bytes with `reply` (with nothing when it is empty), and then keeps the connection open
+// without another word.
 class BrokenBus {
  public:
-  BrokenBus(const std::string& path, std::string reply);
+  BrokenBus(const std::string& path, const std::string& reply);
   ~BrokenBus();
-  BrokenBus(const BrokenBus&) = delete;
-  BrokenBus& operator=(const BrokenBus&) = delete;
 
   std::string address() const { return "unix:path=" + path_; }
-  // Waits, up to `limit`, for a client to connect.
+  // Waits, up to `limit`, for the client to connect.
   bool connected(std::chrono::milliseconds limit) const;
 
  private:
-  void serve();
-
-  std::string path_, reply_;
-  int listening_ = -1;
+  std::string path_;
+  int listening_;
   int stop_[2] = {-1, -1};
-  std::atomic<int> connections_{0};
+  std::atomic<bool> connected_{false};
   std::thread thread_;
 };
