@@ -32,6 +32,7 @@ using Clock = std::chrono::steady_clock;
 
 // The notification as a whole never holds the program's exit for much more than this.
 constexpr std::chrono::milliseconds kBudget{1000};
+// Each bus entry has this long to answer the greeting, so that a later entry can still be tried.
 constexpr std::chrono::milliseconds kGreetingLimit{400};
 
 std::string environment(const char* name) {
