@@ -264,7 +264,7 @@ TEST_F(UnattendedProgram, AStopSignalWhileNotifyingEndsTheProgramAtOnceWithItsSt
         stopped = Clock::now();
         ::kill(program, SIGTERM);
       });
-  EXPECT_LT(since(stopped).count(), 400);
+  EXPECT_LT(since(stopped).count(), 600);
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(outcome.out, "Finalizado. Actualizados: 0 Copiados: 1 Revisados: 1\n");
 }
