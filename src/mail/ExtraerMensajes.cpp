@@ -157,10 +157,10 @@ struct ExportItem {
   std::string messageName;
   std::string messagePath;
   std::vector<PreparedAttachment> attachments;
-  // FileFailed (a store file not read in full; error null when that file was reported
-  // already), Fatal
+  // FileFailed (a store file not read in full), Fatal
   std::string errorPath;
   std::exception_ptr error;
+  std::string fileKey;          // FileFailed: the same for every name of one file
   bool abandonsFolder = false;  // FileFailed: nothing more of the folder is read
 
   size_t weight() const {
@@ -253,18 +253,18 @@ class StoreReader {
     return queue_.push(std::move(item), weight);
   }
 
-  // A store file that could not be read in full: reported once over the whole run, however
-  // many folder records name it. False once the writer wants no more.
+  // A store file that could not be read in full. False once the writer wants no more.
   bool pushFailure(size_t folder, const Oe5File* file, const std::string& path,
                    std::exception_ptr error, bool abandonsFolder) {
-    const bool first =
-        file ? reportedFiles_.insert(file->identity()).second : reportedPaths_.insert(path).second;
-    if (!first && !abandonsFolder) return true;
     ExportItem failure;
     failure.kind = ExportItem::Kind::FileFailed;
     failure.folder = folder;
     failure.errorPath = path;
-    if (first) failure.error = std::move(error);
+    failure.error = std::move(error);
+    // An open file is known by its device and inode, one that could not be opened by path.
+    failure.fileKey = file ? std::to_string(file->identity().first) + ":" +
+                                 std::to_string(file->identity().second)
+                           : "/" + path;
     failure.abandonsFolder = abandonsFolder;
     return push(std::move(failure));
   }
@@ -398,9 +398,6 @@ class StoreReader {
   BufferPool& pool_;
   const std::atomic<size_t>& abandoned_;
   std::map<std::pair<uint64_t, uint64_t>, uint64_t> allowances_;  // by file identity
-  // Store files already reported: those opened by identity, the others by path.
-  std::set<std::pair<uint64_t, uint64_t>> reportedFiles_;
-  std::set<std::string> reportedPaths_;
 };
 
 // The writing side, on the caller's thread: makes the output folders, writes the files and
@@ -423,8 +420,10 @@ class OutputWriter {
         return true;
       case ExportItem::Kind::FileFailed:
         if (!sink_.goOn()) return false;
-        // A folder already left out has had its line.
-        if (item.error && (item.folder == kNoFolder || item.folder != abandonedFolder_)) {
+        // One line per store file, however many folder records name it; a folder already
+        // left out has had its line.
+        if ((item.folder == kNoFolder || item.folder != abandonedFolder_) &&
+            reportedFiles_.insert(item.fileKey).second) {
           report(item.errorPath, item.error);
         }
         if (item.abandonsFolder) abandon(item.folder);
@@ -518,6 +517,7 @@ class OutputWriter {
   std::atomic<size_t>& abandoned_;
   size_t abandonedFolder_ = kNoFolder;
   size_t folder_ = kNoFolder;
+  std::set<std::string> reportedFiles_;  // by ExportItem::fileKey
   std::string component_;
   std::exception_ptr fatal_;
 };

@@ -46,6 +46,10 @@ Oe5Absent absent(const std::string& path) {
   return Oe5Absent("Cannot open file " + path, path, systemReason(ENOENT));
 }
 
+ResguardaError notRegularFile(const std::string& path, mode_t mode) {
+  return ResguardaError("Cannot open file " + path, path, S_ISDIR(mode) ? kIsFolder : kNotRegular);
+}
+
 Oe5ReadFailed cannotRead(const std::string& path, int err) {
   return Oe5ReadFailed("Stream read error", path, systemReason(err));
 }
@@ -314,8 +318,7 @@ void Oe5File::adopt(int fd) {
   if (!S_ISREG(st.st_mode)) {
     ::close(fd_);
     fd_ = -1;
-    throw ResguardaError("Cannot open file " + path_, path_,
-                         S_ISDIR(st.st_mode) ? kIsFolder : kNotRegular);
+    throw notRegularFile(path_, st.st_mode);
   }
   size_ = static_cast<uint64_t>(st.st_size);
   device_ = st.st_dev;
@@ -689,9 +692,20 @@ std::unique_ptr<Oe5File> Oe5Store::open(const std::string& fileName) const {
   if (!folder) throw cannotOpenFile(folder_ + fileName, errno);
   const std::string name = entryName(folder.get(), fileName);
   const std::string path = folder_ + name;
-  // O_NONBLOCK keeps a FIFO planted under a store file's name from blocking the open.
-  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY;
-  int fd = ::openat(folder.get(), name.c_str(), kFlags);
+  // Only a regular file is opened: opening a FIFO waits for a writer and opening a device
+  // can act on it. O_NONBLOCK and the check after opening cover an entry swapped meanwhile.
+  auto openRegular = [&](const std::string& entry) {
+    constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY;
+    struct stat st {};
+    if (::fstatat(folder.get(), entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
+    if (S_ISLNK(st.st_mode)) {
+      errno = ELOOP;
+      return -1;
+    }
+    if (!S_ISREG(st.st_mode)) throw notRegularFile(path, st.st_mode);
+    return ::openat(folder.get(), entry.c_str(), kFlags);
+  };
+  int fd = openRegular(name);
   if (fd < 0 && errno == ELOOP) {
     // A link naming another file of the store folder (a renamed folder file) is followed
     // once; a link leading anywhere else is not.
@@ -701,7 +715,7 @@ std::unique_ptr<Oe5File> Oe5Store::open(const std::string& fileName) const {
                                    ? std::string(target, length)
                                    : std::string();
     if (!safeStoreName(linked)) throw Oe5Refused("Cannot open file " + path, path, kLinkLeadsOut);
-    fd = ::openat(folder.get(), linked.c_str(), kFlags);
+    fd = openRegular(linked);
     if (fd < 0 && errno == ELOOP) throw Oe5Refused("Cannot open file " + path, path, kLinkToLink);
   }
   if (fd < 0 && errno == ENOENT) throw absent(path);
