@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -144,7 +145,7 @@ struct PreparedAttachment {
 
 // One step of the export, handed from the reading thread to the writing one.
 struct ExportItem {
-  enum class Kind { Folder, Message, FolderFailed, Fatal };
+  enum class Kind { Folder, Message, FileFailed, Fatal };
   enum class Outcome { Count, Skip, Write };
 
   Kind kind = Kind::Message;
@@ -156,9 +157,11 @@ struct ExportItem {
   std::string messageName;
   std::string messagePath;
   std::vector<PreparedAttachment> attachments;
-  // FolderFailed, Fatal
+  // FileFailed (a store file not read in full), Fatal
   std::string errorPath;
   std::exception_ptr error;
+  std::string fileKey;          // FileFailed: the same for every name of one file
+  bool abandonsFolder = false;  // FileFailed: nothing more of the folder is read
 
   size_t weight() const {
     size_t bytes = kItemWeight + text.size();
@@ -206,6 +209,8 @@ class StoreReader {
   StoreReader(const std::string& storeFolder, const std::string& destination, ExportQueue& queue,
               BufferPool& pool, const std::atomic<size_t>& abandonedFolder)
       : store_(storeFolder),
+        storeFolder_(storeFolder.empty() || storeFolder.back() != '/' ? storeFolder + "/"
+                                                                      : storeFolder),
         destination_(destination),
         queue_(queue),
         pool_(pool),
@@ -213,16 +218,7 @@ class StoreReader {
 
   void run() noexcept {
     try {
-      Toe5_IndexList folders;
-      store_.oe5_ReadIndex("folders.dbx", &folders);
-      for (size_t i = 0; i < folders.Folders.size(); ++i) {
-        ExportItem start;
-        start.kind = ExportItem::Kind::Folder;
-        start.folder = i;
-        start.component = mail_export::folderComponent(folders.Folders[i].Name);
-        const std::string component = start.component;
-        if (!push(std::move(start)) || !readFolder(i, folders.Folders[i], component)) break;
-      }
+      readStore();
     } catch (...) {
       ExportItem fatal;
       fatal.kind = ExportItem::Kind::Fatal;
@@ -233,18 +229,52 @@ class StoreReader {
   }
 
  private:
+  void readStore() {
+    Toe5_IndexList folders;
+    {
+      // Not guarded: a folder list that cannot be opened ends the export.
+      const auto file = store_.open("folders.dbx");
+      const std::string damage = oe5_ReadIndex(*file, true, folders);
+      // The folders it still lists are exported all the same.
+      if (!damage.empty() && !pushDamage(kNoFolder, *file, damage)) return;
+    }
+    for (size_t i = 0; i < folders.Folders.size(); ++i) {
+      ExportItem start;
+      start.kind = ExportItem::Kind::Folder;
+      start.folder = i;
+      start.component = mail_export::folderComponent(folders.Folders[i].Name);
+      const std::string component = start.component;
+      if (!push(std::move(start)) || !readFolder(i, folders.Folders[i], component)) return;
+    }
+  }
+
   bool push(ExportItem item) {
     const size_t weight = item.weight();
     return queue_.push(std::move(item), weight);
   }
 
-  bool pushFailure(size_t folder, const std::string& path) {
+  // A store file that could not be read in full. False once the writer wants no more.
+  bool pushFailure(size_t folder, const Oe5File* file, const std::string& path,
+                   std::exception_ptr error, bool abandonsFolder) {
     ExportItem failure;
-    failure.kind = ExportItem::Kind::FolderFailed;
+    failure.kind = ExportItem::Kind::FileFailed;
     failure.folder = folder;
     failure.errorPath = path;
-    failure.error = std::current_exception();
+    failure.error = std::move(error);
+    // An open file is known by its device and inode, one that could not be opened by path.
+    failure.fileKey = file ? std::to_string(file->identity().first) + ":" +
+                                 std::to_string(file->identity().second)
+                           : "/" + path;
+    failure.abandonsFolder = abandonsFolder;
     return push(std::move(failure));
+  }
+
+  // Damage found while reading: what could still be found is exported.
+  bool pushDamage(size_t folder, const Oe5File& file, const std::string& reason) {
+    return pushFailure(folder, &file, file.path(),
+                       std::make_exception_ptr(
+                           ResguardaError("Cannot read file " + file.path(), file.path(), reason)),
+                       false);
   }
 
   uint64_t& allowanceFor(const Oe5File& file) {
@@ -256,6 +286,7 @@ class StoreReader {
   bool readFolder(size_t index, const Toe5_FolderInfo& folder, const std::string& component) {
     std::unique_ptr<Oe5File> file;
     Toe5_IndexList messages;
+    std::string damage;
     try {
       // One open per folder file: its index and every message text come from it.
       file = store_.open(folder.FileName);
@@ -263,38 +294,54 @@ class StoreReader {
       // A file already refused for reading too much has been reported once.
       if (allowance == 0) return true;
       file->setReadAllowance(&allowance);
-      oe5_ReadIndex(*file, folder.FileName == "folders.dbx", messages);
-    } catch (const Oe5Refused& refused) {
-      return pushFailure(index, refused.path());
+      damage = oe5_ReadIndex(*file, folder.FileName == "folders.dbx", messages);
+    } catch (const Oe5Absent&) {
+      return true;  // a folder the client has made no file for is passed over
     } catch (const std::exception&) {
-      return true;  // a folder whose file cannot be opened or read is skipped
+      // Not opened, refused or not read: none of the folder's messages can be found.
+      const std::string path = file ? file->path() : storeFolder_ + folder.FileName;
+      return pushFailure(index, file.get(), path, std::current_exception(), true);
     }
+    if (!damage.empty() && !pushDamage(index, *file, damage)) return false;
     const std::string messageFolder = destination_ + "mensajes/" + component + "/";
     const std::string attachmentFolder = destination_ + "adjuntos/" + component + "/";
     for (const Toe5_MessageInfo& message : messages.Messages) {
       if (abandoned_.load(std::memory_order_relaxed) == index) return true;
       ExportItem item;
       item.folder = index;
+      std::string textDamage;
+      bool skip = false;
       try {
-        prepare(*file, message, messageFolder, attachmentFolder, item);
-      } catch (const Oe5Refused& refused) {
-        return pushFailure(index, refused.path());
+        prepare(*file, message, messageFolder, attachmentFolder, item, textDamage);
+      } catch (const Oe5Refused&) {
+        return pushFailure(index, file.get(), file->path(), std::current_exception(), true);
+      } catch (const Oe5ReadFailed&) {
+        // The message fails, and its file was not read in full.
+        if (!pushFailure(index, file.get(), file->path(), std::current_exception(), false)) {
+          return false;
+        }
+        skip = true;
       } catch (const std::exception&) {
+        skip = true;
+      }
+      if (skip) {
         item = ExportItem();
         item.folder = index;
         item.outcome = ExportItem::Outcome::Skip;
       }
+      if (!textDamage.empty() && !pushDamage(index, *file, textDamage)) return false;
       if (!push(std::move(item))) return false;
     }
     return true;
   }
 
+  // textDamage: why the message's text could not be read in full, empty when it could.
   void prepare(Oe5File& file, const Toe5_MessageInfo& message, const std::string& messageFolder,
-               const std::string& attachmentFolder, ExportItem& item) {
+               const std::string& attachmentFolder, ExportItem& item, std::string& textDamage) {
     if (!(message.Flags & kHasAttachments)) return;
     std::string& text = item.text;
     text = pool_.take();
-    oe5_ReadMessageText(file, message.TextPos, text);
+    textDamage = oe5_ReadMessageText(file, message.TextPos, text);
     const size_t from = mail_export::findIgnoringCase(text, 0, kAttachmentHeader);
     if (from == std::string::npos) {
       pool_.give(std::move(text));
@@ -345,6 +392,7 @@ class StoreReader {
   }
 
   Oe5Store store_;
+  std::string storeFolder_;  // ends in "/"
   const std::string& destination_;
   ExportQueue& queue_;
   BufferPool& pool_;
@@ -370,9 +418,15 @@ class OutputWriter {
         component_ = std::move(item.component);
         tree_.closeFolder();
         return true;
-      case ExportItem::Kind::FolderFailed:
-        if (item.folder != abandonedFolder_) report(item.errorPath, item.error);
-        abandon(item.folder);
+      case ExportItem::Kind::FileFailed:
+        if (!sink_.goOn()) return false;
+        // One line per store file, however many folder records name it; a folder already
+        // left out has had its line.
+        if ((item.folder == kNoFolder || item.folder != abandonedFolder_) &&
+            reportedFiles_.insert(item.fileKey).second) {
+          report(item.errorPath, item.error);
+        }
+        if (item.abandonsFolder) abandon(item.folder);
         return true;
       case ExportItem::Kind::Fatal:
         fatal_ = item.error;
@@ -463,6 +517,7 @@ class OutputWriter {
   std::atomic<size_t>& abandoned_;
   size_t abandonedFolder_ = kNoFolder;
   size_t folder_ = kNoFolder;
+  std::set<std::string> reportedFiles_;  // by ExportItem::fileKey
   std::string component_;
   std::exception_ptr fatal_;
 };

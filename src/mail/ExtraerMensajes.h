@@ -13,7 +13,10 @@ class ExportSink;
 // only counted. Failing to read folders.dbx raises cannotOpenFile; a folder or message that
 // fails is skipped. Reported through sink.failed first: a file that could not be written
 // (or may not be, being read-only), an output folder that cannot be made or has a link in
-// its place (the rest of that folder is left out), and a store file refused (Oe5Refused).
+// its place (the rest of that folder is left out), and, once per file, a store file that
+// exists but could not be read in full (not opened, refused, an I/O error, a damaged index
+// or message text: whatever could still be found is exported). A folder file that does not
+// exist is passed over without a word.
 // The store is read and decoded on a thread of the export's own; every call to sink is
 // made on the caller's thread.
 void ExtraerMensajes(const std::string& storeFolder, const std::string& dirDestino,

@@ -19,6 +19,7 @@ namespace {
 
 constexpr uint64_t kRootNodeOffset = 48;
 constexpr uint64_t kItemCountOffset = 196;
+constexpr uint64_t kHeaderEnd = kItemCountOffset + 4;
 constexpr size_t kNodeHeadSize = 24;
 constexpr size_t kNodeEntrySize = 12;
 constexpr size_t kRecordHeadSize = 12;
@@ -26,6 +27,32 @@ constexpr size_t kTextBlockSize = 528;
 constexpr size_t kTextBlockHead = 16;
 constexpr size_t kTextBlockMax = 512;
 constexpr size_t kWindowSize = 256 * 1024;
+
+// Own reasons, as the "ERROR - " line shows them.
+constexpr char kNotRegular[] = "no es un archivo normal";
+constexpr char kIsFolder[] = "es una carpeta, no un archivo";
+constexpr char kNameLeadsOut[] = "el nombre sale de la carpeta del almacén; no se lee";
+constexpr char kLinkLeadsOut[] = "un enlace que sale de la carpeta del almacén; no se sigue";
+constexpr char kLinkToLink[] = "un enlace a otro enlace de la carpeta del almacén; no se sigue";
+constexpr char kReadsTooMuch[] =
+    "archivo dañado: leer sus mensajes costaría mucho más que su tamaño; se deja el resto de la "
+    "carpeta";
+constexpr char kShortHeader[] = "archivo truncado: termina antes del final de su cabecera";
+constexpr char kNegativeCount[] = "índice dañado: su cabecera da un número negativo de elementos";
+constexpr char kDamagedText[] = "texto de un mensaje dañado";
+constexpr char kTruncatedText[] = "archivo truncado: falta el texto de un mensaje";
+
+Oe5Absent absent(const std::string& path) {
+  return Oe5Absent("Cannot open file " + path, path, systemReason(ENOENT));
+}
+
+ResguardaError notRegularFile(const std::string& path, mode_t mode) {
+  return ResguardaError("Cannot open file " + path, path, S_ISDIR(mode) ? kIsFolder : kNotRegular);
+}
+
+Oe5ReadFailed cannotRead(const std::string& path, int err) {
+  return Oe5ReadFailed("Stream read error", path, systemReason(err));
+}
 
 uint32_t le32(const uint8_t* p) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
@@ -121,16 +148,17 @@ class IndexRecord {
   uint64_t* budget_ = nullptr;
 };
 
-void readFolderInfo(Oe5Source& file, uint64_t pos, uint64_t& budget,
+// False when the record fails its self-check.
+bool readFolderInfo(Oe5Source& file, uint64_t pos, uint64_t& budget,
                     std::vector<Toe5_FolderInfo>& list) {
   IndexRecord record(file, pos, budget);
-  if (!record.valid()) return;
+  if (!record.valid()) return false;
   const auto& entries = record.entries();
   const bool listed = std::any_of(entries.begin(), entries.end(), [](uint32_t entry) {
     const uint8_t id = entry & 0xFF;
     return id == 0x03 || id == 0x06;
   });
-  if (!listed) return;
+  if (!listed) return true;
   Toe5_FolderInfo info;
   for (const uint32_t entry : entries) {
     const uint32_t value = entry >> 8;
@@ -152,6 +180,7 @@ void readFolderInfo(Oe5Source& file, uint64_t pos, uint64_t& budget,
     }
   }
   list.push_back(std::move(info));
+  return true;
 }
 
 void readFileTime(IndexRecord& record, uint32_t offset, Toe5_FileTime& time) {
@@ -161,10 +190,11 @@ void readFileTime(IndexRecord& record, uint32_t offset, Toe5_FileTime& time) {
   time.High = static_cast<uint32_t>(value >> 32);
 }
 
-void readMessageInfo(Oe5Source& file, uint64_t pos, uint64_t& budget,
+// False when the record fails its self-check.
+bool readMessageInfo(Oe5Source& file, uint64_t pos, uint64_t& budget,
                      std::vector<Toe5_MessageInfo>& list) {
   IndexRecord record(file, pos, budget);
-  if (!record.valid()) return;
+  if (!record.valid()) return false;
   Toe5_MessageInfo info;
   info.Position = static_cast<int32_t>(pos);
   for (const uint32_t entry : record.entries()) {
@@ -230,6 +260,7 @@ void readMessageInfo(Oe5Source& file, uint64_t pos, uint64_t& budget,
     }
   }
   list.push_back(std::move(info));
+  return true;
 }
 
 // One node of the tree walk in progress. The walk keeps its own stack, so a deep or
@@ -266,6 +297,7 @@ size_t Oe5Memory::read(uint64_t offset, void* dst, size_t len) {
 Oe5File::Oe5File(const std::string& path) : path_(path) {
   // O_NONBLOCK keeps a FIFO planted under a store file's name from blocking the open.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0 && errno == ENOENT) throw absent(path);
   if (fd < 0) throw cannotOpenFile(path, errno);
   adopt(fd);
 }
@@ -277,11 +309,16 @@ Oe5File::Oe5File(int fd, std::string path) : path_(std::move(path)) {
 void Oe5File::adopt(int fd) {
   fd_ = fd;
   struct stat st {};
-  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const int err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  if (::fstat(fd_, &st) != 0) {
+    const int err = errno;
     ::close(fd_);
     fd_ = -1;
     throw cannotOpenFile(path_, err);
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd_);
+    fd_ = -1;
+    throw notRegularFile(path_, st.st_mode);
   }
   size_ = static_cast<uint64_t>(st.st_size);
   device_ = st.st_dev;
@@ -292,9 +329,7 @@ void Oe5File::charge(size_t len) {
   if (!allowance_) return;
   if (len > *allowance_) {
     *allowance_ = 0;
-    throw Oe5Refused("Cannot read file " + path_, path_,
-                     "damaged file: reading its messages would take far more than its size; "
-                     "the rest of the folder is left out");
+    throw Oe5Refused("Cannot read file " + path_, path_, kReadsTooMuch);
   }
   *allowance_ -= len;
 }
@@ -310,7 +345,7 @@ bool Oe5File::fill(uint64_t offset) {
     const ssize_t got = ::pread(fd_, window_.data() + filled, window_.size() - filled,
                                 static_cast<off_t>(offset + filled));
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) throw ResguardaError("Stream read error", path_, systemReason(errno));
+    if (got < 0) throw cannotRead(path_, errno);
     if (got == 0) break;
     filled += static_cast<size_t>(got);
   }
@@ -333,7 +368,7 @@ size_t Oe5File::readUncharged(uint64_t offset, void* dst, size_t len) {
       const ssize_t got = ::pread(fd_, static_cast<uint8_t*>(dst) + done, len - done,
                                   static_cast<off_t>(offset + done));
       if (got < 0 && errno == EINTR) continue;
-      if (got < 0) throw ResguardaError("Stream read error", path_, systemReason(errno));
+      if (got < 0) throw cannotRead(path_, errno);
       if (got == 0) break;
       done += static_cast<size_t>(got);
     }
@@ -367,14 +402,26 @@ Toe5_FileHeader oe5_ReadHeader(Oe5Source& file) {
   return header;
 }
 
-void oe5_ReadIndex(Oe5Source& file, bool folderMode, Toe5_IndexList& list) {
-  if (oe5_ReadHeader(file).ItemCount <= 0) return;
+std::string oe5_ReadIndex(Oe5Source& file, bool folderMode, Toe5_IndexList& list) {
+  const int32_t itemCount = oe5_ReadHeader(file).ItemCount;
   const uint64_t fileSize = file.size();
+  // Its header was cut off: the count read as zero says nothing about what the file held.
+  if (fileSize < kHeaderEnd) return kShortHeader;
+  if (itemCount < 0) return kNegativeCount;
+  if (itemCount == 0) return {};
   // Work bound: a sound file is read about once over; crafted files whose nodes and records
   // overlap or are listed many times stop once twice the file has been read.
   uint64_t budget = 2 * fileSize + 4096;
   std::unordered_set<uint64_t> visited;
   std::vector<WalkFrame> stack;
+  // What a sound index never shows: a node or record it names that fails its self-check
+  // (damaged), or that lies past the end of the file (truncated).
+  bool damaged = false;
+  bool truncated = false;
+  uint64_t found = 0;  // records passing their self-check
+  auto missing = [&](uint64_t pos, uint64_t size) {
+    (pos + size > fileSize ? truncated : damaged) = true;
+  };
 
   // Starts walking the node at pos, as the recursion would on entering it.
   auto enter = [&](uint64_t pos) {
@@ -382,13 +429,14 @@ void oe5_ReadIndex(Oe5Source& file, bool folderMode, Toe5_IndexList& list) {
     uint8_t head[kNodeHeadSize];
     readZeroFilled(file, pos, head, sizeof head);
     budget = budget > kNodeHeadSize ? budget - kNodeHeadSize : 0;
-    if (le32(head) != pos) return;
+    if (le32(head) != pos) return missing(pos, kNodeHeadSize);
     visited.insert(pos);
     const uint64_t firstEntry = pos + kNodeHeadSize;
     uint64_t count = le32(head + 16) >> 8;
     // Entries past the end of the file read as zeros and name nothing.
     const uint64_t present =
         firstEntry >= fileSize ? 0 : (fileSize - firstEntry + kNodeEntrySize - 1) / kNodeEntrySize;
+    if (count > present) truncated = true;
     count = std::min(count, present);
     stack.push_back({pos, 0, static_cast<int32_t>(le32(head + 12)),
                      static_cast<int32_t>(le32(head + 8)), count, 0});
@@ -425,15 +473,34 @@ void oe5_ReadIndex(Oe5Source& file, bool folderMode, Toe5_IndexList& list) {
     const int32_t recordPos = static_cast<int32_t>(le32(entry));
     const int32_t childPos = static_cast<int32_t>(le32(entry + 4));
     if (recordPos > 0) {
-      if (folderMode) {
-        readFolderInfo(file, static_cast<uint64_t>(recordPos), budget, list.Folders);
+      const uint64_t at = static_cast<uint64_t>(recordPos);
+      const bool valid = folderMode ? readFolderInfo(file, at, budget, list.Folders)
+                                    : readMessageInfo(file, at, budget, list.Messages);
+      if (valid) {
+        ++found;
       } else {
-        readMessageInfo(file, static_cast<uint64_t>(recordPos), budget, list.Messages);
+        missing(at, kRecordHeadSize);
       }
     }
     // frame may dangle after enter() grows the stack; it is not used again here.
     if (walkable(childPos)) enter(static_cast<uint64_t>(childPos));
   }
+  // A sound file is read about once over, far within the budget.
+  if (budget == 0) damaged = true;
+  const uint64_t expected = static_cast<uint64_t>(itemCount);
+  if (!damaged && !truncated && found >= expected) return {};
+  std::string reason = truncated ? "archivo truncado" : "índice dañado";
+  if (found < expected) {
+    const char* const items = folderMode ? " carpetas" : " mensajes";
+    const std::string of = " de sus " + std::to_string(expected) + items;
+    if (found == 0) {
+      reason += (folderMode ? ": no se halló ninguna" : ": no se halló ninguno") + of;
+    } else {
+      reason +=
+          (found == 1 ? ": solo se halló 1" : ": solo se hallaron " + std::to_string(found)) + of;
+    }
+  }
+  return reason;
 }
 
 namespace {
@@ -501,10 +568,10 @@ std::string oe5_ReadMessageText(Oe5Source& file, int32_t textPos) {
   return text;
 }
 
-void oe5_ReadMessageText(Oe5Source& file, int32_t textPos, std::string& text) {
+std::string oe5_ReadMessageText(Oe5Source& file, int32_t textPos, std::string& text) {
   text.clear();
-  if (textPos <= 0) return;
-  if (oe5_ReadHeader(file).ItemCount <= 0) return;
+  if (textPos <= 0) return {};
+  if (oe5_ReadHeader(file).ItemCount <= 0) return {};
   const uint64_t fileSize = file.size();
   // Blocks already read: a sound chain mostly moves forward, so positions are kept in an
   // ordered vector while they rise, and only the others go to a hash set.
@@ -522,14 +589,27 @@ void oe5_ReadMessageText(Oe5Source& file, int32_t textPos, std::string& text) {
   uint8_t scratch[kTextBlockSize];
   // A chain that leads back to a block already read ends there; the text of a sound chain
   // never exceeds the file, so that caps a chain of overlapping blocks too.
-  while (pos != 0 && text.size() < fileSize && firstVisit(pos)) {
+  // The chain of a sound text ends at a next-block field of 0; any other end is damage.
+  const char* damage = nullptr;
+  while (pos != 0) {
+    if (text.size() >= fileSize || !firstVisit(pos)) {
+      damage = kDamagedText;
+      break;
+    }
     const uint8_t* block = file.view(pos, kTextBlockSize, scratch);
-    if (le32(block) != pos) break;
+    if (le32(block) != pos) {
+      damage = pos + kTextBlockHead > fileSize ? kTruncatedText : kDamagedText;
+      break;
+    }
     const size_t count = std::min<size_t>(le32(block + 8), kTextBlockMax);
     const uint8_t* bytes = block + kTextBlockHead;
     const void* zero = std::memchr(bytes, 0, count);
     const size_t valid = zero ? static_cast<const uint8_t*>(zero) - bytes : count;
     text.append(reinterpret_cast<const char*>(bytes), valid);
+    if (pos + kTextBlockHead + count > fileSize) {
+      damage = kTruncatedText;
+      break;
+    }
     pos = le32(block + 12);
   }
   if (text.size() > fileSize) text.resize(fileSize);
@@ -540,6 +620,7 @@ void oe5_ReadMessageText(Oe5Source& file, int32_t textPos, std::string& text) {
   } else {
     text += "\r\n";
   }
+  return damage ? damage : std::string();
 }
 
 Toe5_DateTime oe5_FileTimeToDateTime(const Toe5_FileTime& fileTime) {
@@ -601,16 +682,30 @@ std::string Oe5Store::entryName(int folderFd, const std::string& fileName) {
 }
 
 std::unique_ptr<Oe5File> Oe5Store::open(const std::string& fileName) const {
-  if (!safeStoreName(fileName)) throw cannotOpenFile(folder_ + fileName, EINVAL);
+  if (fileName.empty()) throw absent(folder_);
+  if (!safeStoreName(fileName)) {
+    throw Oe5Refused("Cannot open file " + folder_ + fileName, folder_ + fileName, kNameLeadsOut);
+  }
   // The store folder itself may be reached through links (a Wine drive is one); below it,
   // nothing leads out.
   UniqueFd folder(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!folder) throw cannotOpenFile(folder_ + fileName, errno);
   const std::string name = entryName(folder.get(), fileName);
   const std::string path = folder_ + name;
-  // O_NONBLOCK keeps a FIFO planted under a store file's name from blocking the open.
-  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY;
-  int fd = ::openat(folder.get(), name.c_str(), kFlags);
+  // Only a regular file is opened: opening a FIFO waits for a writer and opening a device
+  // can act on it. O_NONBLOCK and the check after opening cover an entry swapped meanwhile.
+  auto openRegular = [&](const std::string& entry) {
+    constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY;
+    struct stat st {};
+    if (::fstatat(folder.get(), entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
+    if (S_ISLNK(st.st_mode)) {
+      errno = ELOOP;
+      return -1;
+    }
+    if (!S_ISREG(st.st_mode)) throw notRegularFile(path, st.st_mode);
+    return ::openat(folder.get(), entry.c_str(), kFlags);
+  };
+  int fd = openRegular(name);
   if (fd < 0 && errno == ELOOP) {
     // A link naming another file of the store folder (a renamed folder file) is followed
     // once; a link leading anywhere else is not.
@@ -619,24 +714,19 @@ std::unique_ptr<Oe5File> Oe5Store::open(const std::string& fileName) const {
     const std::string linked = length > 0 && static_cast<size_t>(length) < sizeof target
                                    ? std::string(target, length)
                                    : std::string();
-    if (!safeStoreName(linked)) {
-      throw Oe5Refused("Cannot open file " + path, path,
-                       "a link leading out of the store folder, not followed");
-    }
-    fd = ::openat(folder.get(), linked.c_str(), kFlags);
-    if (fd < 0 && errno == ELOOP) {
-      throw Oe5Refused("Cannot open file " + path, path,
-                       "a link to another link in the store folder, not followed");
-    }
+    if (!safeStoreName(linked)) throw Oe5Refused("Cannot open file " + path, path, kLinkLeadsOut);
+    fd = openRegular(linked);
+    if (fd < 0 && errno == ELOOP) throw Oe5Refused("Cannot open file " + path, path, kLinkToLink);
   }
+  if (fd < 0 && errno == ENOENT) throw absent(path);
   if (fd < 0) throw cannotOpenFile(path, errno);
   return std::make_unique<Oe5File>(fd, path);
 }
 
-void Oe5Store::oe5_ReadIndex(const std::string& fileName, Toe5_IndexList* list) const {
-  if (!list) return;
+std::string Oe5Store::oe5_ReadIndex(const std::string& fileName, Toe5_IndexList* list) const {
+  if (!list) return {};
   const auto file = open(fileName);
-  ::oe5_ReadIndex(*file, fileName == "folders.dbx", *list);
+  return ::oe5_ReadIndex(*file, fileName == "folders.dbx", *list);
 }
 
 std::string Oe5Store::oe5_ReadMessageText(const std::string& fileName, int32_t textPos) const {

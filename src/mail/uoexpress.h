@@ -99,10 +99,23 @@ class Oe5Memory : public Oe5Source {
   std::span<const uint8_t> bytes_;
 };
 
-// A store file that is not read (further) because a sound store never looks like it: a link
-// leading out of the store folder, or a folder file whose reading would go on far beyond its
-// size. Unlike a missing file, the export reports it.
+// A store file that is not read (further) because a sound store never looks like it: a name
+// or link leading out of the store folder, or a folder file whose reading would go on far
+// beyond its size. Unlike a missing file, the export reports it.
 class Oe5Refused : public ResguardaError {
+ public:
+  using ResguardaError::ResguardaError;
+};
+
+// A store file that does not exist, or a folder record that names no file at all: the
+// client lists folders it has not made a file for yet, so the export passes them over.
+class Oe5Absent : public ResguardaError {
+ public:
+  using ResguardaError::ResguardaError;
+};
+
+// The system failed to give the bytes of a store file that is open (an I/O error).
+class Oe5ReadFailed : public ResguardaError {
  public:
   using ResguardaError::ResguardaError;
 };
@@ -111,7 +124,7 @@ class Oe5Refused : public ResguardaError {
 // text chain of 528-byte blocks costs a handful of system calls per megabyte.
 class Oe5File : public Oe5Source {
  public:
-  // Raises cannotOpenFile(path, errno) when the path cannot be opened or is not a regular file.
+  // Raises a "Cannot open file" error when the path cannot be opened or is not a regular file.
   explicit Oe5File(const std::string& path);
   // Takes over an open descriptor; path names it in errors. Raises cannotOpenFile when it is
   // not a regular file.
@@ -153,8 +166,10 @@ Toe5_FileHeader oe5_ReadHeader(Oe5Source& file);
 
 // Walks the index tree of a file and appends one record per index record found: folder
 // records in folder mode, message records otherwise. Nothing is read when the header's item
-// count is 0 or less.
-void oe5_ReadIndex(Oe5Source& file, bool folderMode, Toe5_IndexList& list);
+// count is 0 or less. Returns why the index could not be read in full (the file ends before
+// its header or before a node or record the tree names, a named one fails its self-check,
+// fewer records than the header counts, a negative count), empty when it could.
+std::string oe5_ReadIndex(Oe5Source& file, bool folderMode, Toe5_IndexList& list);
 
 // The text of the message whose first text block is at textPos as a list of lines read back:
 // the stored text with every lone CR and lone LF made a CR LF, followed by one CR LF (so a
@@ -162,7 +177,9 @@ void oe5_ReadIndex(Oe5Source& file, bool folderMode, Toe5_IndexList& list);
 // count is 0 or less; a first block failing its self-check gives the CR LF alone.
 std::string oe5_ReadMessageText(Oe5Source& file, int32_t textPos);
 // The same into text (cleared first), whose storage is reused from one message to the next.
-void oe5_ReadMessageText(Oe5Source& file, int32_t textPos, std::string& text);
+// Returns why the text could not be read in full (a block of the chain is missing or fails
+// its self-check, the chain comes back on itself or outgrows the file), empty when it could.
+std::string oe5_ReadMessageText(Oe5Source& file, int32_t textPos, std::string& text);
 
 // Text made into a list of lines (split at CR LF, lone CR, lone LF) and joined back with
 // every line followed by CR LF. An empty text stays empty.
@@ -180,15 +197,16 @@ class Oe5Store {
  public:
   explicit Oe5Store(std::string storeFolder);
 
-  // Opens a store file. A name that is empty, "." or "..", or holds "/", is refused: store
+  // Opens a store file. A name that is "." or "..", or holds "/", raises Oe5Refused: store
   // files lie directly inside the store folder. A link is followed only to another file of
-  // the store folder named by the link alone; any other link raises Oe5Refused. Raises
-  // cannotOpenFile(fullPath, errno).
+  // the store folder named by the link alone; any other link raises Oe5Refused. An empty name
+  // or a file that does not exist raises Oe5Absent; other failures a "Cannot open file"
+  // error with the full path.
   std::unique_ptr<Oe5File> open(const std::string& fileName) const;
 
   // Folder mode exactly when fileName is "folders.dbx" (case-sensitive). Nothing happens when
-  // list is null.
-  void oe5_ReadIndex(const std::string& fileName, Toe5_IndexList* list) const;
+  // list is null. Returns why the index could not be read in full, empty when it could.
+  std::string oe5_ReadIndex(const std::string& fileName, Toe5_IndexList* list) const;
   std::string oe5_ReadMessageText(const std::string& fileName, int32_t textPos) const;
 
  private:

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 
 #include "mail/ExportSink.h"
 #include "mail/FiltrarNombre.h"
@@ -224,7 +225,10 @@ TEST_F(ExtraerMensajesTest, NamesFromTheStoreNeverLeadOutside) {
             (std::vector<std::string>{".._.._x", "_", "__"}));
   EXPECT_EQ(sink_.reviewed, 3);
   EXPECT_EQ(sink_.written, 12);
-  EXPECT_TRUE(sink_.failures.empty());
+  // File names leading out of the store folder are not read, and say so.
+  ASSERT_EQ(sink_.failures.size(), 2u);
+  EXPECT_EQ(sink_.failures[0].rfind("ERROR - " + store_ + "/../outside.dbx: ", 0), 0u);
+  EXPECT_EQ(sink_.failures[1].rfind("ERROR - " + store_ + "//etc/passwd: ", 0), 0u);
 }
 
 TEST_F(ExtraerMensajesTest, MessageWithoutTextDoesNotReuseThePreviousOne) {
@@ -445,6 +449,87 @@ TEST_F(ExtraerMensajesTest, AFolderFileLinkedOutOfTheStoreIsNotRead) {
       << sink_.failures[0];
   EXPECT_EQ(sink_.written, 1);
 }
+
+// A store file that exists but could not be read in full gets exactly one "ERROR - " line
+// naming it (though two folder records name it), and what can still be found is exported.
+// An empty folder, or a folder file that does not exist, is no failure.
+enum class Damage {
+  Empty,
+  Absent,
+  NoPermission,
+  Folder,
+  Fifo,
+  NameLeadsOut,
+  ZeroedTree,
+  CutTree,
+  CutHeader,
+  BrokenTexts,
+  FolderList
+};
+
+class UnreadableStoreFile : public ExtraerMensajesTest,
+                            public testing::WithParamInterface<Damage> {};
+
+TEST_P(UnreadableStoreFile, GetsOneErrorLine) {
+  const Damage d = GetParam();
+  const std::string name = d == Damage::NameLeadsOut ? "../d.dbx" : "d.dbx";
+  const std::string file = store_ + "/" + name;
+  const std::string text = mimeText({{"\"d.bin\"", binary(2000, 4)}});  // several blocks
+  std::vector<BuiltMessage> messages{message("d1", text), message("d2", text)};
+  if (d == Damage::Empty) messages.clear();
+  writeStore(store_, {{"Bandeja", "b.dbx", true, {message("b", mimeText({{"\"b\"", "b"}}))}}});
+  DbxWriter folders(store_ + "/folders.dbx");
+  for (const char* folder : {"Bandeja", "Dañada", "Otra vez"})
+    folders.addFolder({folder, folder[0] == 'B' ? "b.dbx" : name, true, {}}, 1);
+  const DbxLayout list = folders.finish();
+  DbxWriter writer(file);
+  for (const BuiltMessage& m : messages) writer.addMessage(m);
+  const DbxLayout layout = writer.finish();
+  auto overwrite = [](const std::string& path, uint64_t at, size_t count, char byte) {
+    std::fstream(path, std::ios::in | std::ios::out | std::ios::binary)
+        .seekp(static_cast<std::streamoff>(at))
+        .write(std::string(count, byte).data(), static_cast<std::streamsize>(count));
+  };
+  if (d == Damage::Absent || d == Damage::Folder || d == Damage::Fifo)
+    std::filesystem::remove(file);
+  if (d == Damage::Folder) std::filesystem::create_directory(file);
+  if (d == Damage::Fifo) ::mkfifo(file.c_str(), 0644);
+  if (d == Damage::CutTree) std::filesystem::resize_file(file, layout.root + 30);
+  if (d == Damage::CutHeader) std::filesystem::resize_file(file, 150);
+  if (d == Damage::ZeroedTree) overwrite(file, layout.root, 48, 0);
+  for (uint32_t t : d == Damage::BrokenTexts ? layout.texts : std::vector<uint32_t>{})
+    overwrite(file, t + 528, 4, 1);  // the second block of each text fails its self-check
+  if (d == Damage::FolderList) overwrite(store_ + "/folders.dbx", list.records[2], 4, 1);
+  const std::string failing = d == Damage::FolderList ? store_ + "/folders.dbx" : file;
+  const bool fails = d != Damage::Empty && d != Damage::Absent;
+
+  auto outcome = [&](const RecordingSink& sink) {
+    const bool named = fails ? sink.failures.size() == 1 &&
+                                   sink.failures[0].rfind("ERROR - " + failing + ": ", 0) == 0
+                             : sink.failures.empty();
+    return (named ? 1 : 0) | (TempTree::exists(dest_ + "adjuntos/Bandeja/b") ? 2 : 0);
+  };
+  if (d == Damage::NoPermission) {
+    ::chmod(file.c_str(), 0600);
+    makeReadOnlyForOthers(tree_.root(), store_);
+    ::chmod(dest_.c_str(), 0777);
+    EXPECT_EQ(runUnprivileged([&] {
+                RecordingSink sink;
+                ExtraerMensajes(store_, dest_, sink);
+                return outcome(sink);
+              }),
+              3);
+  } else {
+    ExtraerMensajes(store_, dest_, sink_);
+    EXPECT_EQ(outcome(sink_), 3) << testing::PrintToString(sink_.failures);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, UnreadableStoreFile,
+                         testing::Values(Damage::Empty, Damage::Absent, Damage::NoPermission,
+                                         Damage::Folder, Damage::Fifo, Damage::NameLeadsOut,
+                                         Damage::ZeroedTree, Damage::CutTree, Damage::CutHeader,
+                                         Damage::BrokenTexts, Damage::FolderList));
 
 // Something planted where an output folder belongs: nothing is written through it (nor
 // beside it), the folders it stands for fail with an "ERROR - " line, and others go on.
