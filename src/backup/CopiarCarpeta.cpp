@@ -47,7 +47,7 @@ constexpr const char* kDestinationLink =
     "la carpeta de destino es un enlace simbólico y no se sigue";
 constexpr const char* kInsideDestination = "está dentro de la carpeta de destino";
 constexpr const char* kUnreadableLink =
-    ": es un enlace a algo que su propietario no puede leer; no se copia";
+    ": es un enlace a un contenido que su propietario no puede leer; no se copia";
 constexpr const char* kUnreadableBelowLink =
     ": el propietario del enlace por el que se llega no puede leerlo; no se copia";
 constexpr const char* kNoOwnersKept =
@@ -66,8 +66,8 @@ constexpr unsigned long kF2fs = 0xF2F52010;
 // The reason a name cannot be kept beside `existing` on a disk that folds case.
 std::string caseClash(const std::string& existing) {
   if (existing.empty())
-    return "no se puede guardar junto a otro nombre que solo se distingue por mayúsculas y "
-           "minúsculas: el disco de destino no las distingue";
+    return "el disco de destino lo confunde con otro nombre que ya tiene; no se puede guardar "
+           "por separado";
   return "no se puede guardar junto a «" + existing +
          "»: el disco de destino no distingue mayúsculas de minúsculas";
 }

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/capability.h>
 #include <pwd.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -45,6 +46,14 @@ int openWithRightsOf(const OwnerRights& who, int dirFd, const char* name, int fl
     }
     ::syscall(SYS_setfsgid, who.gid);
     ::syscall(SYS_setfsuid, who.uid);
+    // The change of ids drops root's power over permissions, unless the process asked to
+    // keep it: it is dropped here in any case.
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[2]{};
+    if (::syscall(SYS_capget, &header, caps) != 0) return;
+    for (const int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})
+      caps[cap / 32].effective &= ~(1u << (cap % 32));
+    if (::syscall(SYS_capset, &header, caps) != 0) return;
     // Asking with an impossible id changes nothing and tells the ids in force.
     if (static_cast<gid_t>(::syscall(SYS_setfsgid, -1)) != who.gid ||
         static_cast<uid_t>(::syscall(SYS_setfsuid, -1)) != who.uid)
