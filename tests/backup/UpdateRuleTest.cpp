@@ -43,7 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
                     RuleCase{"BothBeyond2107Clamp", k2200 + 3600, k2200, false},
                     RuleCase{"DiskThatStopsAt2107", k2200, 4354776000, false},
                     RuleCase{"BothBefore1980Clamp", 100000, 0, false},
-                    RuleCase{"PastTheTopBitOfDosTime", 2400000000, 1700000000, true}),
+                    RuleCase{"FutureSourcePastTheTopBitOfDosTime", 2400000000, 1700000000, true}),
     [](const testing::TestParamInfo<RuleCase>& p) { return std::string(p.param.name); });
 
 // Wherever local time runs forward, the rule is the packed local comparison it replaces.
