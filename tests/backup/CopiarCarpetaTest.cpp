@@ -38,14 +38,7 @@ TEST_P(UpdateRule, CopiesMissingAndOlderCopiesOnly) {
 
   const bool update = c.copied && c.destination;
   EXPECT_EQ(TempTree::read(out("Mis/x.txt")), c.copied ? "new" : "old");
-  Files lines = observer.lines;
-  // A source dated in the future is named first, once.
-  if (c.source > ::time(nullptr)) {
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines[0].rfind("AVISO - " + source + ": la fecha del archivo (", 0), 0u) << lines[0];
-    lines.erase(lines.begin());
-  }
-  EXPECT_EQ(lines, c.copied ? Files{(update ? "ACTUALIZADO - " : "") + source} : Files{});
+  EXPECT_EQ(observer.lines, c.copied ? Files{(update ? "ACTUALIZADO - " : "") + source} : Files{});
   expectCounts(c.copied && !update, update, 1);
   EXPECT_EQ(run.failures, 0);
 }
@@ -58,8 +51,6 @@ INSTANTIATE_TEST_SUITE_P(
                     UpdateCase{"NewerByOneStep", T + 2, T, true},
                     UpdateCase{"DestinationMuchOlder", T, T - 400 * 86400, true},
                     UpdateCase{"DestinationNewer", T, T + 2, false},
-                    UpdateCase{"FutureSource", 2400000000, T, true},
-                    UpdateCase{"FutureSourceCopiedWithItsDate", 2400000000, 2400000000, false},
                     // A copy dated in the future is never newer than a source of the past.
                     UpdateCase{"FutureCopy", T, 2400000000, true}),
     [](const testing::TestParamInfo<UpdateCase>& p) { return std::string(p.param.name); });
@@ -263,12 +254,6 @@ TEST_F(Mirror, DestinationThatCannotBeCreatedFailsEachFile) {
   EXPECT_EQ(run.failures, 2);
   EXPECT_EQ(observer.lines.size(), 4u);
 }
-
-}  // namespace
-
-namespace {
-
-using namespace mirror_test;
 
 TEST_F(Mirror, FutureDateNeitherHidesTheNextEditNorRepeatsItsWarning) {
   constexpr time_t k2031 = 1938074400;

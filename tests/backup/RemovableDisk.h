@@ -1,51 +1,45 @@
 #pragma once
 
-// A small FAT16 or exFAT disk image mounted through FUSE for one test (the FAT drivers this
-// machine has), unmounted at the end. Where a tool, FUSE or a loop device is missing,
-// mounted() is false and why() says so, for the test to skip with.
+// A small FAT16 or exFAT image mounted through FUSE (the FAT drivers this machine has) for one
+// test, unmounted at the end. Where a tool, FUSE or a loop device is missing, why() says so.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
-
-#include "support/TempTree.h"
+#include <utility>
 
 enum class DiskKind { Fat16, Exfat };
 
 class RemovableDisk {
  public:
-  RemovableDisk(DiskKind kind, const TempTree& tree)
-      : image_(tree.path("disk.img")), mountPoint_(tree.path("disk")) {
-    if (::access("/dev/fuse", R_OK | W_OK) != 0) {
-      why_ = "no /dev/fuse";
+  // The image goes to `image`, the disk is mounted on the existing folder `at`.
+  RemovableDisk(DiskKind kind, const std::string& image, std::string at) : at_(std::move(at)) {
+    const std::string img = "'" + image + "'";
+    if (!run("test -w /dev/fuse") || !run("truncate -s 32M " + img)) return;
+    if (kind == DiskKind::Fat16) {
+      if (run("mkfs.vfat -F 16 " + img)) mounted_ = run("fusefat -o rw+ " + img + " '" + at_ + "'");
       return;
     }
-    const_cast<TempTree&>(tree).mkdir("disk");
-    if (!run("truncate -s 32M '" + image_ + "'")) return;
-    if (kind == DiskKind::Fat16) {
-      if (!run("mkfs.vfat -F 16 '" + image_ + "'") ||
-          !run("fusefat -o rw+ '" + image_ + "' '" + mountPoint_ + "'"))
-        return;
-    } else {
-      if (!run("mkfs.exfat '" + image_ + "'")) return;
-      loop_ = output("losetup -f --show '" + image_ + "'");
-      if (loop_.empty()) {
-        why_ = "no loop device";
-        return;
-      }
-      if (!run("mount.exfat-fuse '" + loop_ + "' '" + mountPoint_ + "'")) return;
+    if (FILE* pipe = ::popen(
+            ("mkfs.exfat " + img + " >/dev/null 2>&1 && losetup -f --show " + img + " 2>/dev/null")
+                .c_str(),
+            "r")) {
+      char line[128] = "";
+      if (std::fgets(line, sizeof line, pipe)) loop_ = std::string(line, std::strcspn(line, "\n"));
+      ::pclose(pipe);
     }
-    mounted_ = true;
+    mounted_ = !loop_.empty() && run("mount.exfat-fuse " + loop_ + " '" + at_ + "'");
+    if (loop_.empty()) why_ = "no loop device";
   }
   ~RemovableDisk() {
-    if (mounted_) run("umount '" + mountPoint_ + "'");
-    if (!loop_.empty()) run("losetup -d '" + loop_ + "'");
+    if (mounted_) run("umount '" + at_ + "'");
+    if (!loop_.empty()) run("losetup -d " + loop_);
   }
   RemovableDisk(const RemovableDisk&) = delete;
   RemovableDisk& operator=(const RemovableDisk&) = delete;
 
   bool mounted() const { return mounted_; }
   const std::string& why() const { return why_; }
-  const std::string& mountPoint() const { return mountPoint_; }
 
  private:
   bool run(const std::string& command) {
@@ -53,19 +47,8 @@ class RemovableDisk {
     if (why_.empty()) why_ = "failed: " + command;
     return false;
   }
-  static std::string output(const std::string& command) {
-    std::string text;
-    if (FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r")) {
-      char buffer[256];
-      while (std::fgets(buffer, sizeof buffer, pipe)) text += buffer;
-      ::pclose(pipe);
-    }
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-    return text;
-  }
 
-  std::string image_;
-  std::string mountPoint_;
+  std::string at_;
   std::string loop_;
   std::string why_;
   bool mounted_ = false;

@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "platform/DosDateTime.h"
 #include "support/ScopedTimeZone.h"
 
 namespace {
@@ -45,27 +44,5 @@ INSTANTIATE_TEST_SUITE_P(
                     RuleCase{"BothBefore1980Clamp", 100000, 0, false},
                     RuleCase{"FutureSourcePastTheTopBitOfDosTime", 2400000000, 1700000000, true}),
     [](const testing::TestParamInfo<RuleCase>& p) { return std::string(p.param.name); });
-
-// Wherever local time runs forward, the rule is the packed local comparison it replaces.
-TEST(UpdateRuleInstants, AgreesWithLocalDosTimesOutsideTheRepeatedHour) {
-  ScopedTimeZone zone("Europe/Madrid");
-  for (time_t copy = kFirstCopy - 7200; copy < kFirstCopy + 14400; copy += 997) {
-    for (time_t delta : {-3601, -5, -2, -1, 0, 1, 2, 3, 3600}) {
-      const time_t source = copy + delta;
-      const bool inFold = [](time_t t) { return t >= 1792886400 && t < 1792893600; }(source) ||
-                          (copy >= 1792886400 && copy < 1792893600);
-      if (inFold) continue;
-      EXPECT_EQ(sourceIsNewer(source, copy, kNow), DosDateTime(source) > DosDateTime(copy))
-          << source << " " << copy;
-    }
-  }
-}
-
-TEST(UpdateRuleInstants, FutureDatesStartOneStepAfterNow) {
-  EXPECT_FALSE(isFutureDate(kNow + 1, kNow));
-  EXPECT_TRUE(isFutureDate(kNow + 2, kNow));
-  EXPECT_TRUE(isFutureDate(k2200, kNow));
-  EXPECT_FALSE(isFutureDate(0, kNow));
-}
 
 }  // namespace
