@@ -5,10 +5,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <utility>
 
 enum class DiskKind { Fat16, Exfat };
+inline void PrintTo(DiskKind kind, std::ostream* os) {
+  *os << (kind == DiskKind::Fat16 ? "FAT16" : "exFAT");
+}
 
 class RemovableDisk {
  public:
