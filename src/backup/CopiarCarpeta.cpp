@@ -266,7 +266,10 @@ class MirrorWalk {
     bool linkOfAnother = false;
     if (root_ && (type == DT_LNK || type == DT_UNKNOWN)) {
       struct stat entry {};
-      if (::fstatat(parent.src.get(), name, &entry, AT_SYMLINK_NOFOLLOW) != 0) return;
+      if (::fstatat(parent.src.get(), name, &entry, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT) failFolder(src_ + name, errno);
+        return;
+      }
       isLink = S_ISLNK(entry.st_mode);
       if (isLink && entry.st_uid != 0) {
         // A link to a file is the file pass's, which names it if need be.
@@ -352,7 +355,13 @@ class MirrorWalk {
     bool link = type != DT_REG;
     bool linkOfAnother = false;
     if (root_ && (type == DT_LNK || type == DT_UNKNOWN)) {
-      if (::fstatat(level.src.get(), name, &source, AT_SYMLINK_NOFOLLOW) != 0) return;
+      if (::fstatat(level.src.get(), name, &source, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) return;
+        const int err = errno;
+        run_.fail(src_ + name, cannotOpenFile(src_ + name, err));
+        countExamined();
+        return;
+      }
       link = S_ISLNK(source.st_mode);
       linkOfAnother = link && source.st_uid != 0;
       if (linkOfAnother) owner = rightsOf(source);
