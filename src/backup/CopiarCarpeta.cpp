@@ -267,7 +267,8 @@ class MirrorWalk {
     if (root_ && (type == DT_LNK || type == DT_UNKNOWN)) {
       struct stat entry {};
       if (::fstatat(parent.src.get(), name, &entry, AT_SYMLINK_NOFOLLOW) != 0) {
-        if (errno != ENOENT) failFolder(src_ + name, errno);
+        const int err = errno;
+        if (err != ENOENT) failFolder(src_ + name, err);
         return;
       }
       isLink = S_ISLNK(entry.st_mode);
