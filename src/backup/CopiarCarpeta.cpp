@@ -2,22 +2,31 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <strings.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "backup/CopyFiles.h"
 #include "backup/DirectoryListing.h"
+#include "backup/OwnerAccess.h"
 #include "backup/RunContext.h"
 #include "backup/RunTexts.h"
-#include "platform/DosDateTime.h"
+#include "backup/UpdateRule.h"
 #include "platform/Errors.h"
 #include "platform/FolderChain.h"
 #include "platform/PathText.h"
@@ -37,6 +46,38 @@ constexpr const char* kTooDeep = "demasiados niveles de carpetas";
 constexpr const char* kDestinationLink =
     "la carpeta de destino es un enlace simbólico y no se sigue";
 constexpr const char* kInsideDestination = "está dentro de la carpeta de destino";
+constexpr const char* kUnreadableLink =
+    ": es un enlace a un contenido que su propietario no puede leer; no se copia";
+constexpr const char* kUnreadableBelowLink =
+    ": el propietario del enlace por el que se llega no puede leerlo; no se copia";
+constexpr const char* kNoOwnersKept =
+    ": el disco de destino no guarda los propietarios ni los permisos de los archivos; las "
+    "copias se guardan sin ellos";
+
+constexpr int kSourceFlags = O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+
+// File systems that always tell names apart by case (unless a folder asks to fold them).
+constexpr unsigned long kExt4 = 0xEF53;
+constexpr unsigned long kXfs = 0x58465342;
+constexpr unsigned long kBtrfs = 0x9123683E;
+constexpr unsigned long kTmpfs = 0x01021994;
+constexpr unsigned long kF2fs = 0xF2F52010;
+
+// The reason a name cannot be kept beside `existing` on a disk that folds case.
+std::string caseClash(const std::string& existing) {
+  if (existing.empty())
+    return "el disco de destino lo confunde con otro nombre que ya tiene; no se puede guardar "
+           "por separado";
+  return "no se puede guardar junto a «" + existing +
+         "»: el disco de destino no distingue mayúsculas de minúsculas";
+}
+
+std::string localDateText(time_t when) {
+  std::tm local{};
+  char text[64] = "?";
+  if (::localtime_r(&when, &local)) std::strftime(text, sizeof text, "%d/%m/%Y %H:%M:%S", &local);
+  return text;
+}
 
 using Fd = UniqueFd;
 
@@ -84,7 +125,7 @@ void applyFolderMode(int fd, const struct stat* source) {
 class MirrorWalk {
  public:
   MirrorWalk(const MirrorTask& task, RunContext& run)
-      : task_(task), run_(run), copier_(run.control.abandon) {}
+      : task_(task), run_(run), copier_(run.control.abandon), root_(::geteuid() == 0) {}
 
   // `source` is the task folder, `destination` its destination folder (both ending in "/");
   // `destinationRoot` the run's destination folder, which `destination` starts with.
@@ -119,6 +160,9 @@ class MirrorWalk {
 
  private:
   enum class Dest { Unknown, Missing, Made, Present, Failed };
+  // Whether names in a destination folder may differ from what the folder lists (a disk
+  // that folds case finds Informe.txt under INFORME.txt).
+  enum class Case { Unknown, Exact, Folded };
 
   // A folder on the current path, from the task folder (level 0) down.
   struct Level {
@@ -130,6 +174,12 @@ class MirrorWalk {
     Dest dest = Dest::Unknown;
     int error = 0;  // why the destination folder cannot be had
     const char* reason = nullptr;
+    std::string clash;  // or: its name folds onto another one's (the reason)
+    Case names = Case::Unknown;
+    bool listed = false;
+    std::unordered_set<std::string> present;  // exact names in the folder, when Folded
+    // Below a link of another user (as root): whose rights everything here is read with.
+    std::shared_ptr<const OwnerRights> owner;
   };
 
   DirectoryListing& listingAt(std::size_t depth) {
@@ -211,13 +261,39 @@ class MirrorWalk {
 
   void enterSubfolder(std::size_t depth, const char* name, unsigned char type) {
     Level& parent = levels_[depth];
+    std::shared_ptr<const OwnerRights> owner = parent.owner;
+    bool isLink = type == DT_LNK;
+    bool linkOfAnother = false;
+    if (root_ && (type == DT_LNK || type == DT_UNKNOWN)) {
+      struct stat entry {};
+      if (::fstatat(parent.src.get(), name, &entry, AT_SYMLINK_NOFOLLOW) != 0) {
+        const int err = errno;
+        if (err != ENOENT) failFolder(src_ + name, err);
+        return;
+      }
+      isLink = S_ISLNK(entry.st_mode);
+      if (isLink && entry.st_uid != 0) {
+        // A link to a file is the file pass's, which names it if need be.
+        struct stat target {};
+        if (::fstatat(parent.src.get(), name, &target, 0) != 0 || !S_ISDIR(target.st_mode)) return;
+        owner = rightsOf(entry);
+        linkOfAnother = true;
+      }
+    }
     // O_DIRECTORY fails at once on anything else, so a FIFO is never opened.
-    Fd child(::openat(parent.src.get(), name, kFolderFlags));
+    Fd child(owner ? openWithRightsOf(*owner, parent.src.get(), name,
+                                      kFolderFlags | (isLink ? 0 : O_NOFOLLOW))
+                   : ::openat(parent.src.get(), name, kFolderFlags));
     if (!child) {
       const int err = errno;
       // A link to a file belongs to the file pass; a dangling link or a folder gone since
       // the listing has nothing to copy.
       if (err == ENOTDIR || err == ENOENT || err == ELOOP) return;
+      if (owner && (err == EACCES || err == EPERM)) {
+        run_.log("AVISO - " + src_ + name +
+                 (linkOfAnother ? kUnreadableLink : kUnreadableBelowLink));
+        return;
+      }
       failFolder(src_ + name, err);
       return;
     }
@@ -253,6 +329,7 @@ class MirrorWalk {
     level.st = st;
     level.srcLength = src_.size();
     level.dstLength = dst_.size();
+    level.owner = std::move(owner);
     walk(depth + 1);
     levels_.pop_back();
     src_.resize(parent.srcLength);
@@ -274,6 +351,22 @@ class MirrorWalk {
   void handleFile(std::size_t depth, const char* name, unsigned char type) {
     Level& level = levels_[depth];
     struct stat source {};
+    std::shared_ptr<const OwnerRights> owner = level.owner;
+    // Only links are followed: a link put in place of a file after the listing is not.
+    bool link = type != DT_REG;
+    bool linkOfAnother = false;
+    if (root_ && (type == DT_LNK || type == DT_UNKNOWN)) {
+      if (::fstatat(level.src.get(), name, &source, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) return;
+        const int err = errno;
+        run_.fail(src_ + name, cannotOpenFile(src_ + name, err));
+        countExamined();
+        return;
+      }
+      link = S_ISLNK(source.st_mode);
+      linkOfAnother = link && source.st_uid != 0;
+      if (linkOfAnother) owner = rightsOf(source);
+    }
     if (::fstatat(level.src.get(), name, &source, 0) != 0) {
       // A dangling link (or a file gone since the listing) has nothing to copy.
       if (errno == ENOENT || errno == ELOOP) return;
@@ -290,44 +383,126 @@ class MirrorWalk {
       Fd probe(::openat(level.src.get(), name, O_PATH | O_CLOEXEC));
       if (probe && pseudo_.contains(source.st_dev, probe.get())) return;
     }
+    // Root copies through another user's link only what that user could read.
+    Fd opened;
+    if (owner) {
+      opened.reset(
+          openWithRightsOf(*owner, level.src.get(), name, kSourceFlags | (link ? 0 : O_NOFOLLOW)));
+      if (!opened) {
+        const int err = errno;
+        if (err == ENOENT || err == ELOOP) return;
+        if (err == EACCES || err == EPERM) {
+          run_.log("AVISO - " + src_ + name +
+                   (linkOfAnother ? kUnreadableLink : kUnreadableBelowLink));
+          return;
+        }
+        run_.fail(src_ + name, cannotOpenFile(src_ + name, err));
+        countExamined();
+        return;
+      }
+      if (::fstat(opened.get(), &source) != 0 || !S_ISREG(source.st_mode)) return;
+    }
+
+    const time_t now = ::time(nullptr);
+    if (isFutureDate(source.st_mtime, now) &&
+        run_.futureWarned.emplace(source.st_dev, source.st_ino).second)
+      run_.log("AVISO - " + src_ + name + ": la fecha del archivo (" +
+               localDateText(source.st_mtime) + ") es posterior a la actual; se copia igualmente");
 
     struct stat found {};
     const int folder = destinationFolder(depth, false);
-    // A folder this pass created holds only what the pass put there: nothing to look up.
-    if (folder < 0 || level.dest == Dest::Made ||
+    // A folder this pass created holds only what the pass put there: nothing to look up,
+    // unless its disk may find another name under this one.
+    if (folder < 0 || (level.dest == Dest::Made && caseOf(level) == Case::Exact) ||
         ::fstatat(folder, name, &found, AT_SYMLINK_NOFOLLOW) != 0)
       found.st_mode = 0;
 
     const bool missing = found.st_mode == 0;
+    // What the lookup found under another name is another file's copy: never replaced, never
+    // taken for this one's.
+    if (!missing && caseOf(level) == Case::Folded && !hasExactName(level, name)) {
+      run_.fail(src_ + name, ResguardaError("Unable to write to " + dst_ + name, src_ + name,
+                                            caseClash(foldedName(level, name))));
+      countExamined();
+      return;
+    }
     // Anything but a file where the copy goes (a link, a folder) is tried, so that its
     // failure shows.
-    if (missing || !S_ISREG(found.st_mode) ||
-        DosDateTime(source.st_mtime) > DosDateTime(found.st_mtime)) {
+    if (missing || !S_ISREG(found.st_mode) || sourceIsNewer(source.st_mtime, found.st_mtime, now)) {
       line_.clear();
       if (!missing) line_ = kActualizadoPrefix;
       line_.append(src_).append(name);
       run_.log(line_);
       try {
-        copyInto(depth, name, found);
+        copyInto(depth, name, found, FileAt{level.src.get(), src_, name, link, opened.get()});
         ++(missing ? run_.estado.Copiados : run_.estado.Actualizados);
       } catch (const std::exception& e) {
         run_.fail(src_ + name, e);
       } catch (...) {
         run_.fail(src_ + name, unknownError(src_ + name));
       }
+      if (copier_.metadataNotKept() && !run_.metadataWarned) {
+        run_.metadataWarned = true;
+        run_.log("AVISO - " + withoutTrailingSlash(run_.dirDestino) + kNoOwnersKept);
+      }
     }
     countExamined();
   }
 
-  void copyInto(std::size_t depth, const char* name, const struct stat& found) {
+  void copyInto(std::size_t depth, const char* name, const struct stat& found,
+                const FileAt& source) {
     const int folder = destinationFolder(depth, true);
     Level& level = levels_[depth];
     if (folder < 0) {
       const std::string path = dst_ + name;
+      if (!level.clash.empty())
+        throw ResguardaError("Unable to write to " + path, src_ + name, level.clash);
       if (level.reason) throw ResguardaError("Unable to write to " + path, path, level.reason);
       throw unableToWrite(path, level.error);
     }
-    copier_.copy(FileAt{level.src.get(), src_, name}, FileAt{folder, dst_, name}, &found);
+    copier_.copy(source, FileAt{folder, dst_, name}, &found);
+    if (caseOf(level) == Case::Folded && !hasExactName(level, name)) level.present.insert(name);
+  }
+
+  // How the destination folder of `level` (open) matches names: folders of a disk that folds
+  // case are listed once, so that a name is known to be there exactly as written.
+  Case caseOf(Level& level) {
+    if (level.names != Case::Unknown) return level.names;
+    level.names = Case::Folded;
+    struct statfs fs {};
+    if (::fstatfs(level.dst.get(), &fs) != 0) return level.names;
+    const auto type = static_cast<unsigned long>(fs.f_type);
+    if (type == kXfs || type == kBtrfs) {
+      level.names = Case::Exact;
+    } else if (type == kExt4 || type == kTmpfs || type == kF2fs) {
+      int flags = 0;
+      if (::ioctl(level.dst.get(), FS_IOC_GETFLAGS, &flags) != 0 || !(flags & FS_CASEFOLD_FL))
+        level.names = Case::Exact;
+    }
+    return level.names;
+  }
+
+  bool hasExactName(Level& level, const char* name) {
+    if (!level.listed) {
+      level.listed = true;
+      Fd again(::openat(level.dst.get(), ".", kFolderFlags));
+      if (again && names_.read(again.get()))
+        for (std::size_t i = 0; i < names_.size(); ++i) level.present.insert(names_.name(i));
+    }
+    return level.present.count(name) != 0;
+  }
+
+  // The name in the folder that `name` folds onto, when it differs in ASCII case alone.
+  static std::string foldedName(const Level& level, const char* name) {
+    for (const std::string& other : level.present)
+      if (::strcasecmp(other.c_str(), name) == 0) return other;
+    return {};
+  }
+
+  std::shared_ptr<const OwnerRights> rightsOf(const struct stat& link) {
+    auto& rights = owners_[{link.st_uid, link.st_gid}];
+    if (!rights) rights = std::make_shared<const OwnerRights>(OwnerRights::of(link));
+    return rights;
   }
 
   // The destination folder of level `depth`, opened once (made too when `create`, the first
@@ -358,6 +533,7 @@ class MirrorWalk {
         if (up.dest == Dest::Failed) {
           level.error = up.error;
           level.reason = up.reason;
+          level.clash = up.clash;
           level.dest = Dest::Failed;
         } else {
           level.dest = Dest::Missing;
@@ -397,6 +573,18 @@ class MirrorWalk {
         applyFolderMode(next.fd.get(), &level.st);
         level.dest = Dest::Made;
       }
+      // A subfolder whose name folds onto another one's would mix two folders' files.
+      if (depth > 0) {
+        Level& up = levels_[depth - 1];
+        if (caseOf(up) == Case::Folded) {
+          if (next.made) {
+            if (!hasExactName(up, name_.c_str())) up.present.insert(name_);
+          } else if (!hasExactName(up, name_.c_str())) {
+            level.clash = caseClash(foldedName(up, name_.c_str()));
+            return failLevel(level, EEXIST);
+          }
+        }
+      }
       opened = std::move(next.fd);
       parent = opened.get();
       at = end + 1;
@@ -427,7 +615,10 @@ class MirrorWalk {
   const MirrorTask& task_;
   RunContext& run_;
   FileCopier copier_;
+  const bool root_;
   PseudoFileSystems pseudo_;
+  DirectoryListing names_;  // a destination folder's names, when its disk folds case
+  std::map<std::pair<uid_t, gid_t>, std::shared_ptr<const OwnerRights>> owners_;
   Fd destinationRoot_;
   std::size_t baseLength_ = 0;  // run.dirDestino's length within dst_
   std::string src_;             // the folder being walked, ending in "/"

@@ -55,7 +55,10 @@ FileCopier::~FileCopier() = default;
 
 void FileCopier::copy(const FileAt& source, const FileAt& destination,
                       const struct stat* knownDestination) {
-  UniqueFd in(::openat(source.dirFd, source.name, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  UniqueFd in(source.openFd >= 0 ? ::fcntl(source.openFd, F_DUPFD_CLOEXEC, 0)
+                                 : ::openat(source.dirFd, source.name,
+                                            O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC |
+                                                (source.followLink ? 0 : O_NOFOLLOW)));
   if (!in) throw cannotOpenFile(source.path(), errno);
   struct stat before {};
   if (::fstat(in.get(), &before) != 0) throw readFailed(source.path(), systemReason(errno));

@@ -29,6 +29,8 @@ struct FileAt {
   int dirFd;
   const std::string& folder;
   const char* name;
+  bool followLink = true;  // false: a link standing under the name is refused (ELOOP)
+  int openFd = -1;         // a source opened already (the name only names it)
 
   std::string path() const { return folder + name; }
 };
@@ -62,6 +64,9 @@ class FileCopier {
   void setUnnamedTemporaries(bool allowed) { options_.unnamedAllowed = allowed; }
   void setClock(timespec (*clock)()) { clock_ = clock; }
 
+  // True once a copy was placed without the owner or mode the destination could not store.
+  bool metadataNotKept() const { return metadataNotKept_; }
+
  private:
   // Copies `length` bytes from `offset` to the same offset of `out`.
   void copyRange(int in, const FileAt& source, int out, const std::string& destination,
@@ -83,4 +88,5 @@ class FileCopier {
   std::unique_ptr<TemporaryJournal> journal_;
   std::unique_ptr<char[]> buffer_;
   std::size_t bufferSize_ = 0;
+  bool metadataNotKept_ = false;
 };

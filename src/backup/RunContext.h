@@ -1,7 +1,11 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
+#include <set>
 #include <string>
+#include <utility>
 
 #include "backup/RunObserver.h"
 #include "backup/TEstad.h"
@@ -21,6 +25,10 @@ struct RunContext {
   RunControl& control;
   std::string dirDestino;  // ends in "/"
   int failures = 0;        // files (or mail tasks) that failed; worker thread only
+  // Warnings given once per run: the destination keeps no owners or modes; these files
+  // (device, inode) are dated in the future.
+  bool metadataWarned = false;
+  std::set<std::pair<dev_t, ino_t>> futureWarned{};
 
   bool goOn() const { return control.go.load(std::memory_order_relaxed); }
   // Appends a line to the log; a log that cannot take it never stops the run.

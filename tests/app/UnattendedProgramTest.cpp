@@ -34,7 +34,7 @@ TEST_F(UnattendedProgram, MirrorsByTheUpdateRuleAndPrintsTheSummary) {
   EXPECT_EQ(second.status, 0) << second.err;
   EXPECT_EQ(second.out, "Finalizado. Actualizados: 0 Copiados: 0 Revisados: 2\n");
 
-  tree.write("docs/a.txt", "a2", time(nullptr) + 3600);
+  tree.write("docs/a.txt", "a2", kOld + 3600);
   Outcome third = run({"-HIDE"});
   EXPECT_EQ(third.out, "Finalizado. Actualizados: 1 Copiados: 0 Revisados: 2\n");
   EXPECT_EQ(TempTree::read(tree.path("copias/docs/a.txt")), "a2");
@@ -44,7 +44,7 @@ TEST_F(UnattendedProgram, MirrorsByTheUpdateRuleAndPrintsTheSummary) {
 }
 
 TEST_F(UnattendedProgram, AFileThatFailsGivesStatusOne) {
-  tree.write("docs/a.txt", "new", time(nullptr) + 3600);
+  tree.write("docs/a.txt", "new", kOld + 3600);
   tree.write("docs/b.txt", "b", kOld);
   const std::string locked = tree.write("copias/docs/a.txt", "old", kOld);
   ::chmod(locked.c_str(), 0444);
@@ -104,7 +104,7 @@ TEST_F(UnattendedProgram, SigtermStopsTheRunCleanly) {
 }
 
 TEST_F(UnattendedProgram, EveryRunLeavesItsWholeLogAndKeepsThePreviousOne) {
-  tree.write("docs/a.txt", "new", time(nullptr) + 3600);
+  tree.write("docs/a.txt", "new", kOld + 3600);
   tree.write("docs/b.txt", "b", kOld);
   const std::string locked = tree.write("copias/docs/a.txt", "old", kOld);
   ::chmod(locked.c_str(), 0444);
@@ -248,7 +248,7 @@ class UnattendedClosedStreams : public UnattendedProgram,
 }  // namespace
 
 TEST_P(UnattendedClosedStreams, NothingElseGetsTheLinesOfAStreamThatIsMissing) {
-  tree.write("docs/a.txt", "new", time(nullptr) + 3600);
+  tree.write("docs/a.txt", "new", kOld + 3600);
   tree.write("docs/b.txt", "b", kOld);
   const std::string locked = tree.write("copias/docs/a.txt", "old", kOld);
   ::chmod(locked.c_str(), 0444);
