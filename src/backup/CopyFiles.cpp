@@ -9,6 +9,7 @@
 
 #include "backup/CopyTime.h"
 #include "platform/Errors.h"
+#include "platform/ExtendedAttributes.h"
 #include "platform/FolderChain.h"
 #include "platform/NewFile.h"
 #include "platform/TemporaryJournal.h"
@@ -26,14 +27,19 @@ ResguardaError readFailed(const std::string& path, const std::string& reason) {
   return ResguardaError("Cannot read file " + path, path, reason);
 }
 
-// A file system that cannot store owners, modes or times (vfat) refuses them; the copy is
-// still good. (ENOTSUP is EOPNOTSUPP here.)
+// A file system that cannot store times refuses them; the copy is still good if what it
+// keeps instead does not make it look newer. (ENOTSUP is EOPNOTSUPP here.)
 bool cannotStore(int err) {
-  return err == EPERM || err == EOPNOTSUPP;
+  return err == EPERM || err == EOPNOTSUPP || err == ENOSYS || err == EINVAL;
 }
 
 bool operator==(const timespec& a, const timespec& b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// The two-second step a time falls in, the finest the update rule tells apart.
+time_t stepOf(const timespec& t) {
+  return t.tv_sec >= 0 ? t.tv_sec / 2 : -((1 - t.tv_sec) / 2);
 }
 
 timespec realTime() {
@@ -63,6 +69,7 @@ void FileCopier::copy(const FileAt& source, const FileAt& destination,
     throw ResguardaError("Cannot open file " + source.path(), source.path(), kNotRegular);
 
   const std::string destinationPath = destination.path();
+  options_.sizeLimit = static_cast<uint64_t>(before.st_size);
   NewFile temporary(destination.dirFd, destination.name, destinationPath, options_,
                     knownDestination, journal_.get());
   const timespec now = clock_();
@@ -78,7 +85,7 @@ void FileCopier::copy(const FileAt& source, const FileAt& destination,
   struct stat after {};
   if (::fstat(in.get(), &after) != 0) throw readFailed(source.path(), systemReason(errno));
   if (after.st_size < before.st_size) throw readFailed(source.path(), kShrank);
-  finish(temporary, before, after, now);
+  finish(temporary, in.get(), before, after, now);
   temporary.commit();
 }
 
@@ -158,22 +165,53 @@ void FileCopier::copySparse(int in, const FileAt& source, int out, const std::st
   if (::ftruncate(out, static_cast<off_t>(size)) != 0) throw unableToWrite(destination, errno);
 }
 
-void FileCopier::finish(NewFile& out, const struct stat& before, const struct stat& after,
+void FileCopier::finish(NewFile& out, int in, const struct stat& before, const struct stat& after,
                         const timespec& now) {
-  const timespec modified = copyModificationTime(before, after, now);
-  const timespec times[2] = {{0, UTIME_OMIT}, modified};
-  if (::futimens(out.fd(), times) != 0) {
-    const int err = errno;
-    // Where no time can be set the copy keeps the time of the copy, later than its source;
-    // but a copy that has to look older than its source cannot stand.
-    if (!cannotStore(err) || !(modified == before.st_mtim)) throw unableToWrite(out.path(), err);
-  }
   const bool ownerKept = root_ && out.keepOwner(before.st_uid, before.st_gid);
+  if (root_ && !ownerKept) notKept_ |= OwnerNotKept;
   // The owner may always write our copy, so that it can be brought up to date next time.
   mode_t mode = (before.st_mode & 0777) | S_IWUSR;
   // Set-id bits are only safe for the owner and group they were given for.
   if (ownerKept) mode |= before.st_mode & (S_ISUID | S_ISGID | S_ISVTX);
   out.setMode(mode);
+  // The mode first: an access list set afterwards makes the group bits its mask.
+  if (!out.applyMode()) notKept_ |= ModeNotKept;
+  const CopiedAttributes attributes = copyExtendedAttributes(in, out.fd(), true);
+  if (!attributes.allKept) {
+    notKept_ |= AttributesNotKept;
+    // With its list gone, the group bits (the list's mask) would give the owning group what
+    // only named users had: the group keeps its own bits.
+    if (attributes.ownGroupBits >= 0) {
+      out.setMode(mode & ~(static_cast<mode_t>(~attributes.ownGroupBits & 07) << 3));
+      if (!out.applyMode()) notKept_ |= ModeNotKept;
+    }
+  }
+  // Last, as nothing after it may touch the times.
+  keepTime(out, before, after, now);
+}
+
+void FileCopier::keepTime(NewFile& out, const struct stat& before, const struct stat& after,
+                          const timespec& now) {
+  const timespec wanted = copyModificationTime(before, after, now);
+  // Both times: some drivers (exfat-fuse) ignore a change that leaves the access time out.
+  const timespec times[2] = {before.st_atim, wanted};
+  if (options_.calls.setTimes(out.fd(), times) != 0 && !cannotStore(errno))
+    throw unableToWrite(out.path(), errno);
+  // What the file system kept is what the next run compares.
+  struct stat kept {};
+  if (::fstat(out.fd(), &kept) != 0) throw unableToWrite(out.path(), errno);
+  if (stepOf(kept.st_mtim) == stepOf(wanted)) return;
+  notKept_ |= TimeNotKept;
+  if (stepOf(kept.st_mtim) < stepOf(wanted)) return;  // older: the next run takes it again
+  // Later than given, the copy would hide an edit made just after it: a step older makes the
+  // next run take it again.
+  const timespec older[2] = {before.st_atim, {(stepOf(wanted) - 1) * 2, 0}};
+  if (options_.calls.setTimes(out.fd(), older) == 0 && ::fstat(out.fd(), &kept) == 0 &&
+      stepOf(kept.st_mtim) <= stepOf(wanted))
+    return;
+  // No time can be set here. A source that was still during its copy makes a good copy, dated
+  // when it was made; one that changed must not look current.
+  if (!(wanted == before.st_mtim)) throw timeNotKept(out.path());
 }
 
 void FileCopier::removeRecordedLeftovers() {

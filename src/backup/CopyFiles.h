@@ -16,9 +16,12 @@
 // the old copy only once complete, so a failed, abandoned or killed copy leaves the old copy
 // (or nothing). A read-only destination file is not replaced, and a link or anything else
 // that is not a regular file at the destination is left as it is. The copy keeps the
-// source's modification time and permission bits plus the owner's write bit (as root also
-// owner and group); a source that changed while it was copied, or just before, dates its
-// copy one DOS step older so that the next run takes it again. Holes stay holes. Raising
+// source's access and modification times, permission bits plus the owner's write bit (as root
+// also owner and group), its user.* attributes and access lists; a source that changed while
+// it was copied, or just before, dates its copy one DOS step older so that the next run takes
+// it again. A copy whose file system kept a later time than the one given is dated a step
+// older still. What the destination cannot store (owners and modes on FAT, attributes) does
+// not stop the copy: see FileCopier::metadataNotKept(). Holes stay holes. Raising
 // `abandon` gives up the copy at its next chunk. Throws ResguardaError (path and reason) on
 // any failure.
 void CopyFiles(const std::string& source, const std::string& destination,
@@ -48,6 +51,18 @@ class FileCopier {
   void copy(const FileAt& source, const FileAt& destination,
             const struct stat* knownDestination = nullptr);
 
+  // What the destination could not keep of the copies placed so far (FileCopier::notKept()).
+  enum NotKept : unsigned {
+    OwnerNotKept = 1u,       // as root: owner and group
+    ModeNotKept = 2u,        // permission or set-id bits
+    AttributesNotKept = 4u,  // user.* attributes or an access list
+    TimeNotKept = 8u,        // the time given: kept one step older, or (see copy()) later
+  };
+  // True once any copy of this copier was placed without something its file system cannot
+  // store; the copy itself is good. A run tells it once per destination.
+  bool metadataNotKept() const { return notKept_ != 0; }
+  unsigned notKept() const { return notKept_; }
+
   // Removes the named temporaries that killed copies left (see NewFile), and nothing else.
   // A run calls it once at its start.
   static void removeRecordedLeftovers();
@@ -61,6 +76,7 @@ class FileCopier {
   }
   void setUnnamedTemporaries(bool allowed) { options_.unnamedAllowed = allowed; }
   void setClock(timespec (*clock)()) { clock_ = clock; }
+  void setMetadataCalls(const MetadataCalls& calls) { options_.calls = calls; }
 
  private:
   // Copies `length` bytes from `offset` to the same offset of `out`.
@@ -69,9 +85,11 @@ class FileCopier {
   // Copies only the data of a file with holes, then sets its size.
   void copySparse(int in, const FileAt& source, int out, const std::string& destination,
                   uint64_t size);
-  // Gives the finished temporary its time, owner and mode.
-  void finish(NewFile& out, const struct stat& before, const struct stat& after,
+  // Gives the finished temporary its owner, mode, attributes and time.
+  void finish(NewFile& out, int in, const struct stat& before, const struct stat& after,
               const timespec& now);
+  void keepTime(NewFile& out, const struct stat& before, const struct stat& after,
+                const timespec& now);
 
   const std::atomic<bool>& abandon_;
   std::size_t chunk_;
@@ -83,4 +101,5 @@ class FileCopier {
   std::unique_ptr<TemporaryJournal> journal_;
   std::unique_ptr<char[]> buffer_;
   std::size_t bufferSize_ = 0;
+  unsigned notKept_ = 0;
 };
