@@ -85,8 +85,8 @@ void FileCopier::copy(const FileAt& source, const FileAt& destination,
   struct stat after {};
   if (::fstat(in.get(), &after) != 0) throw readFailed(source.path(), systemReason(errno));
   if (after.st_size < before.st_size) throw readFailed(source.path(), kShrank);
-  finish(temporary, in.get(), before, after, now);
-  temporary.commit();
+  Dated dated = finish(temporary, in.get(), before, after, now);
+  if (temporary.commit()) checkPlacedTime(destination, dated);
 }
 
 void FileCopier::copyRange(int in, const FileAt& source, int out, const std::string& destination,
@@ -165,53 +165,78 @@ void FileCopier::copySparse(int in, const FileAt& source, int out, const std::st
   if (::ftruncate(out, static_cast<off_t>(size)) != 0) throw unableToWrite(destination, errno);
 }
 
-void FileCopier::finish(NewFile& out, int in, const struct stat& before, const struct stat& after,
-                        const timespec& now) {
+FileCopier::Dated FileCopier::finish(NewFile& out, int in, const struct stat& before,
+                                     const struct stat& after, const timespec& now) {
   const bool ownerKept = root_ && out.keepOwner(before.st_uid, before.st_gid);
-  if (root_ && !ownerKept) notKept_ |= OwnerNotKept;
   // The owner may always write our copy, so that it can be brought up to date next time.
   mode_t mode = (before.st_mode & 0777) | S_IWUSR;
   // Set-id bits are only safe for the owner and group they were given for.
   if (ownerKept) mode |= before.st_mode & (S_ISUID | S_ISGID | S_ISVTX);
   out.setMode(mode);
   // The mode first: an access list set afterwards makes the group bits its mask.
-  if (!out.applyMode()) notKept_ |= ModeNotKept;
+  bool modeKept = out.applyMode();
   const CopiedAttributes attributes = copyExtendedAttributes(in, out.fd(), true);
   if (!attributes.allKept) {
     notKept_ |= AttributesNotKept;
     // With its list gone, the group bits (the list's mask) would give the owning group what
     // only named users had: the group keeps its own bits.
     if (attributes.ownGroupBits >= 0) {
-      out.setMode(mode & ~(static_cast<mode_t>(~attributes.ownGroupBits & 07) << 3));
-      if (!out.applyMode()) notKept_ |= ModeNotKept;
+      mode &= ~(static_cast<mode_t>(~attributes.ownGroupBits & 07) << 3);
+      out.setMode(mode);
+      modeKept = out.applyMode() && modeKept;
     }
   }
-  // Last, as nothing after it may touch the times.
-  keepTime(out, before, after, now);
-}
 
-void FileCopier::keepTime(NewFile& out, const struct stat& before, const struct stat& after,
-                          const timespec& now) {
+  // Last, as nothing after it may touch the times. Both times: some drivers (exfat-fuse)
+  // ignore a change that leaves the access time out.
   const timespec wanted = copyModificationTime(before, after, now);
-  // Both times: some drivers (exfat-fuse) ignore a change that leaves the access time out.
-  const timespec times[2] = {before.st_atim, wanted};
-  if (options_.calls.setTimes(out.fd(), times) != 0 && !cannotStore(errno))
+  Dated dated{{before.st_atim, wanted}, 0, 0, !(wanted == before.st_mtim)};
+  if (options_.calls.setTimes(out.fd(), dated.times) != 0 && !cannotStore(errno))
     throw unableToWrite(out.path(), errno);
-  // What the file system kept is what the next run compares.
+  // What the file system kept is what the next run compares, and what others may read.
   struct stat kept {};
   if (::fstat(out.fd(), &kept) != 0) throw unableToWrite(out.path(), errno);
-  if (stepOf(kept.st_mtim) == stepOf(wanted)) return;
+  dated.dev = kept.st_dev;
+  dated.ino = kept.st_ino;
+  if (root_ && (!ownerKept || kept.st_uid != before.st_uid || kept.st_gid != before.st_gid))
+    notKept_ |= OwnerNotKept;
+  if (!modeKept || (kept.st_mode & 07777) != mode) notKept_ |= ModeNotKept;
+  if (!dateOlder(out.fd(), nullptr, dated, kept)) throw timeNotKept(out.path());
+  return dated;
+}
+
+bool FileCopier::dateOlder(int fd, const char* name, Dated& dated, struct stat& kept) {
+  const timespec& wanted = dated.times[1];
+  if (stepOf(kept.st_mtim) == stepOf(wanted)) return true;
   notKept_ |= TimeNotKept;
-  if (stepOf(kept.st_mtim) < stepOf(wanted)) return;  // older: the next run takes it again
+  if (stepOf(kept.st_mtim) < stepOf(wanted)) return true;  // older: the next run takes it again
   // Later than given, the copy would hide an edit made just after it: a step older makes the
   // next run take it again.
-  const timespec older[2] = {before.st_atim, {(stepOf(wanted) - 1) * 2, 0}};
-  if (options_.calls.setTimes(out.fd(), older) == 0 && ::fstat(out.fd(), &kept) == 0 &&
-      stepOf(kept.st_mtim) <= stepOf(wanted))
-    return;
+  dated.times[1] = {(stepOf(wanted) - 1) * 2, 0};
+  const int set = name ? ::utimensat(fd, name, dated.times, AT_SYMLINK_NOFOLLOW)
+                       : options_.calls.setTimes(fd, dated.times);
+  const int looked = name ? ::fstatat(fd, name, &kept, AT_SYMLINK_NOFOLLOW) : ::fstat(fd, &kept);
+  if (set == 0 && looked == 0 && stepOf(kept.st_mtim) <= stepOf(wanted)) return true;
   // No time can be set here. A source that was still during its copy makes a good copy, dated
   // when it was made; one that changed must not look current.
-  if (!(wanted == before.st_mtim)) throw timeNotKept(out.path());
+  return !dated.mustLookOlder;
+}
+
+void FileCopier::checkPlacedTime(const FileAt& destination, Dated& dated) {
+  struct stat placed {};
+  if (::fstatat(destination.dirFd, destination.name, &placed, AT_SYMLINK_NOFOLLOW) != 0 ||
+      placed.st_dev != dated.dev || placed.st_ino != dated.ino ||
+      stepOf(placed.st_mtim) <= stepOf(dated.times[1]))
+    return;
+  if (::utimensat(destination.dirFd, destination.name, dated.times, AT_SYMLINK_NOFOLLOW) == 0 &&
+      ::fstatat(destination.dirFd, destination.name, &placed, AT_SYMLINK_NOFOLLOW) == 0 &&
+      stepOf(placed.st_mtim) <= stepOf(dated.times[1]))
+    return;
+  if (dateOlder(destination.dirFd, destination.name, dated, placed)) return;
+  // A copy of a changed source that looks current is worse than none: the next run copies it.
+  if (placed.st_dev == dated.dev && placed.st_ino == dated.ino)
+    ::unlinkat(destination.dirFd, destination.name, 0);
+  throw timeNotKept(destination.path());
 }
 
 void FileCopier::removeRecordedLeftovers() {

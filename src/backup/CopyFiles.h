@@ -68,8 +68,9 @@ class FileCopier {
   static void removeRecordedLeftovers();
 
   // For tests: bytes per kernel copy or buffer, a call after every chunk (with the bytes
-  // copied so far), whether unnamed (O_TMPFILE) temporaries may be used, and the clock read
-  // just before copying.
+  // copied so far), whether unnamed (O_TMPFILE) temporaries may be used, the clock read just
+  // before copying, stand-ins for the calls that set owner, mode and times, and a call at
+  // every step of the temporary.
   void setChunkSize(std::size_t bytes) { chunk_ = bytes; }
   void setChunkObserver(std::function<void(uint64_t)> observer) {
     chunkObserver_ = std::move(observer);
@@ -77,6 +78,7 @@ class FileCopier {
   void setUnnamedTemporaries(bool allowed) { options_.unnamedAllowed = allowed; }
   void setClock(timespec (*clock)()) { clock_ = clock; }
   void setMetadataCalls(const MetadataCalls& calls) { options_.calls = calls; }
+  void setStepHook(std::function<void(NewFileStep)> hook) { options_.hook = std::move(hook); }
 
  private:
   // Copies `length` bytes from `offset` to the same offset of `out`.
@@ -85,11 +87,21 @@ class FileCopier {
   // Copies only the data of a file with holes, then sets its size.
   void copySparse(int in, const FileAt& source, int out, const std::string& destination,
                   uint64_t size);
-  // Gives the finished temporary its owner, mode, attributes and time.
-  void finish(NewFile& out, int in, const struct stat& before, const struct stat& after,
-              const timespec& now);
-  void keepTime(NewFile& out, const struct stat& before, const struct stat& after,
-                const timespec& now);
+  // The times a finished copy was given, and the file they were given to.
+  struct Dated {
+    timespec times[2];
+    dev_t dev;
+    ino_t ino;
+    bool mustLookOlder;  // its source changed during or just before the copy
+  };
+  // Gives the finished temporary its owner, mode, attributes and times, and checks what the
+  // file system kept of them.
+  Dated finish(NewFile& out, int in, const struct stat& before, const struct stat& after,
+               const timespec& now);
+  // Dates the file again where the file system kept a later time: false when it cannot.
+  bool dateOlder(int fd, const char* name, Dated& dated, struct stat& kept);
+  // Some drivers (fusefat) date a file anew when it is renamed into place.
+  void checkPlacedTime(const FileAt& destination, Dated& dated);
 
   const std::atomic<bool>& abandon_;
   std::size_t chunk_;
