@@ -263,22 +263,25 @@ void NewFile::failToPlace(int err) const {
   throw unableToWrite(path_, err);
 }
 
-// FUSE drivers of FAT and exFAT answer a name they cannot store with EPERM, ENOENT or EINVAL,
-// and one they cannot encode with EILSEQ; a folder removed meanwhile says ENOENT too.
+// Drivers of FAT and exFAT answer a name they cannot store with EPERM (fusefat), ENOENT
+// (exfat-fuse) or EINVAL (the kernel's vfat), and one they cannot encode with EILSEQ; a
+// temporary or folder removed meanwhile says ENOENT too.
 bool NewFile::nameRefused(int err) const {
   if (err == EILSEQ) return true;
-  if (err != ENOENT && err != EPERM && err != EINVAL) return false;
   struct stat st {};
   if (::fstat(dirFd_, &st) != 0 || st.st_nlink == 0) return false;
-  if (hasRefusedCharacters(name_)) return true;
-  const bool nameFree =
-      ::fstatat(dirFd_, name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
-  if (!nameFree) return false;
-  // A driver that stores no letters beyond ASCII.
-  if (err == EPERM) return hasNonAscii(name_);
-  // Folder and temporary both there: only the name can be missing.
-  return err == ENOENT && tempName_[0] &&
-         ::fstatat(dirFd_, tempName_, &st, AT_SYMLINK_NOFOLLOW) == 0;
+  if (::fstatat(dirFd_, name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
+    return false;
+  switch (err) {
+    case ENOENT:  // folder and temporary both there: only the name can be missing
+      return tempName_[0] && ::fstatat(dirFd_, tempName_, &st, AT_SYMLINK_NOFOLLOW) == 0;
+    case EPERM:  // some drivers store no letters beyond ASCII either
+      return hasRefusedCharacters(name_) || hasNonAscii(name_);
+    case EINVAL:
+      return hasRefusedCharacters(name_);
+    default:
+      return false;
+  }
 }
 
 bool NewFile::placeUnnamed() {
