@@ -47,7 +47,10 @@ class FileCopier {
 
   // Copies source to destination; the destination folder must exist. `knownDestination`
   // is what the caller already found at the destination (st_mode 0 = nothing there), or
-  // null to have it looked up.
+  // null to have it looked up. A name the destination's file system refuses fails with
+  // "el disco de destino no admite este nombre de archivo"; a source that changed during its
+  // copy, on a disk that keeps no time older than the copy's, with "el disco de destino no
+  // guarda la fecha de la copia" (such a copy would look current).
   void copy(const FileAt& source, const FileAt& destination,
             const struct stat* knownDestination = nullptr);
 
@@ -56,7 +59,7 @@ class FileCopier {
     OwnerNotKept = 1u,       // as root: owner and group
     ModeNotKept = 2u,        // permission or set-id bits
     AttributesNotKept = 4u,  // user.* attributes or an access list
-    TimeNotKept = 8u,        // the time given: kept one step older, or (see copy()) later
+    TimeNotKept = 8u,        // the time given: dated a step older, or as the copy was made
   };
   // True once any copy of this copier was placed without something its file system cannot
   // store; the copy itself is good. A run tells it once per destination.

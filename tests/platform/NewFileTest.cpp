@@ -342,29 +342,15 @@ TEST_P(UnsafeName, IsRefusedAndWritesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Names, UnsafeName, testing::Values("", ".", "..", "../x", "sub/x", "/x"));
 
-// A FAT16 disk through fusefat, whose driver refuses names with EPERM and loses the file it
-// was renaming.
-class FatDisk {
- public:
-  explicit FatDisk(TempTree& tree) : folder_(tree.mkdir("fat")) {
-    const std::string image = tree.path("fat.img");
-    const std::string make = "truncate -s 16M '" + image + "' && mkfs.vfat -F 16 '" + image +
-                             "' >/dev/null 2>&1 && fusefat -o rw+ '" + image + "' '" + folder_ +
-                             "' >/dev/null 2>&1";
-    struct statfs fs {};
-    mounted_ = std::system(make.c_str()) == 0 && ::statfs(folder_.c_str(), &fs) == 0 &&
-               fs.f_type == 0x65735546;
-  }
-  ~FatDisk() {
-    if (mounted_) std::system(("umount '" + folder_ + "'").c_str());
-  }
-  bool mounted() const { return mounted_; }
-  const std::string& folder() const { return folder_; }
-
- private:
-  std::string folder_;
-  bool mounted_ = false;
-};
+// A FAT16 disk through fusefat, which refuses names with EPERM and then loses the file.
+bool mountFat(TempTree& tree, const std::string& folder) {
+  const std::string image = tree.path("fat.img");
+  const std::string make = "truncate -s 16M " + image + " && mkfs.vfat -F 16 " + image +
+                           " >/dev/null 2>&1 && fusefat -o rw+ " + image + " " + folder;
+  struct statfs fs {};
+  return std::system(make.c_str()) == 0 && ::statfs(folder.c_str(), &fs) == 0 &&
+         fs.f_type == 0x65735546;
+}
 
 struct NameCase {
   const char* name;
@@ -374,18 +360,19 @@ struct NameCase {
 class NameOnFat : public NewFileFixture, public testing::WithParamInterface<NameCase> {};
 
 TEST_P(NameOnFat, RefusedNameSaysSo) {
-  FatDisk disk(tree);
-  if (!disk.mounted()) GTEST_SKIP() << "no FAT disk through fusefat here (FUSE, mkfs.vfat)";
-  const int folder = ::open(disk.folder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const std::string fat = tree.mkdir("fat");
+  if (!mountFat(tree, fat)) GTEST_SKIP() << "no FAT disk through fusefat here";
+  const int folder = ::open(fat.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   std::string reason;
   try {
-    NewFile file(folder, GetParam().name, disk.folder() + "/" + GetParam().name, NewFileOptions{});
+    NewFile file(folder, GetParam().name, fat + "/" + GetParam().name, NewFileOptions{});
     file.write("new");
     file.commit();
   } catch (const ResguardaError& e) {
     reason = e.reason();
   }
   ::close(folder);
+  std::system(("umount " + fat).c_str());
   EXPECT_EQ(reason, GetParam().reason);
 }
 
@@ -394,7 +381,6 @@ constexpr char kNameRefused[] = "el disco de destino no admite este nombre de ar
 INSTANTIATE_TEST_SUITE_P(Names, NameOnFat,
                          testing::Values(NameCase{"plain.txt", ""}, NameCase{"a:b", kNameRefused},
                                          NameCase{"x?", kNameRefused},
-                                         NameCase{"a|b", kNameRefused},
                                          NameCase{"caf\xc3\xa9", kNameRefused}),
                          [](const testing::TestParamInfo<NameCase>& p) {
                            return std::to_string(p.index);

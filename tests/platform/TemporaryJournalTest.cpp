@@ -189,38 +189,6 @@ INSTANTIATE_TEST_SUITE_P(
                     return file;
                   },
                   true, false},
-        EntryCase{"PluggedInAgainOnTheSameDevice",
-                  [](Journal& j) {
-                    const std::string file = lookalike(j);
-                    j.plant(file, std::string("out/") + kLookalike, [](FileIdentity& f, uint64_t&) {
-                      ++f.ino;
-                      ++f.mount;
-                    });
-                    return file;
-                  },
-                  true, false},
-        EntryCase{"PluggedInAgainLargerThanItCouldGrow",
-                  [](Journal& j) {
-                    const std::string file = lookalike(j);
-                    j.plant(file, std::string("out/") + kLookalike,
-                            [](FileIdentity& f, uint64_t& limit) {
-                              ++f.dev;
-                              limit = 3;
-                            });
-                    return file;
-                  },
-                  false, false},
-        EntryCase{"PluggedInAgainBornAnotherTime",
-                  [](Journal& j) {
-                    const std::string file = lookalike(j);
-                    j.plant(file, std::string("out/") + kLookalike, [](FileIdentity& f, uint64_t&) {
-                      ++f.dev;
-                      f.hasBirth = true;
-                      ++f.birth.tv_sec;
-                    });
-                    return file;
-                  },
-                  false, false},
         EntryCase{"PluggedInAgainAndNotThere",
                   [](Journal& j) {
                     j.tree.write("out/other", "data");
@@ -229,13 +197,6 @@ INSTANTIATE_TEST_SUITE_P(
                     return std::string();
                   },
                   false, true},
-        EntryCase{"GoneFromItsDisk",
-                  [](Journal& j) {
-                    j.tree.write("out/other", "data");
-                    j.plant(j.tree.path(std::string("out/") + kLookalike), "out/other");
-                    return std::string();
-                  },
-                  false, false},
         // The state folder follows the log's rule: a link there is not followed.
         EntryCase{"StateFolderALink",
                   [](Journal& j) {
@@ -270,15 +231,6 @@ TEST_F(NewFileFixture, JournalFolderIsMadePrivateOnFirstNeed) {
   EXPECT_EQ(write("y", "new", withUnnamed(false)), "");
   for (const char* folder : {"state", "state/resguarda", "state/resguarda/temporales"})
     EXPECT_EQ(statOf(folder).st_mode & 07777, 0700) << folder;
-}
-
-TEST_F(NewFileFixture, NoJournalIsWrittenThroughAStateFolderThatIsALink) {
-  tree.mkdir("state/elsewhere");
-  ASSERT_EQ(::symlink("elsewhere", tree.path("state/resguarda").c_str()), 0);
-  writeInChild(NewFileStep::Written, false, false);
-  EXPECT_TRUE(TempTree::list(tree.path("state/elsewhere")).empty());
-  NewFile::removeLeftovers();
-  EXPECT_EQ(temporariesInOut().size(), 1u);
 }
 
 // No journal, no clean-up: a named leftover is then left alone, and copies still work.
