@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "backup/CopyTime.h"
 #include "platform/Errors.h"
@@ -237,6 +239,24 @@ void FileCopier::checkPlacedTime(const FileAt& destination, Dated& dated) {
   if (placed.st_dev == dated.dev && placed.st_ino == dated.ino)
     ::unlinkat(destination.dirFd, destination.name, 0);
   throw timeNotKept(destination.path());
+}
+
+std::string FileCopier::notKeptNotice(unsigned notKept) {
+  static constexpr std::pair<unsigned, const char*> kWhat[] = {
+      {OwnerNotKept, "propietarios"},
+      {ModeNotKept, "permisos"},
+      {AttributesNotKept, "atributos extendidos"},
+      {TimeNotKept, "la fecha exacta"}};
+  std::vector<const char*> said;
+  for (const auto& [bit, what] : kWhat)
+    if (notKept & bit) said.push_back(what);
+  if (said.empty()) return {};
+  std::string notice = "el disco de destino no guarda ";
+  for (std::size_t i = 0; i < said.size(); ++i) {
+    if (i > 0) notice += i + 1 == said.size() ? " ni " : ", ";
+    notice += said[i];
+  }
+  return notice + " de las copias";
 }
 
 void FileCopier::removeRecordedLeftovers() {

@@ -65,6 +65,9 @@ class FileCopier {
   // store; the copy itself is good. A run tells it once per destination.
   bool metadataNotKept() const { return notKept_ != 0; }
   unsigned notKept() const { return notKept_; }
+  // The notice for a notKept() mask, in the user's words ("" for none), e.g. "el disco de
+  // destino no guarda propietarios ni permisos de las copias".
+  static std::string notKeptNotice(unsigned notKept);
 
   // Removes the named temporaries that killed copies left (see NewFile), and nothing else.
   // A run calls it once at its start.
