@@ -62,13 +62,6 @@ TEST_P(Refusing, DestinationStillGetsTheCopyNeverDatedLaterAndTheRunIsTold) {
   EXPECT_LE(st.st_mtim.tv_sec / 2, kSourceTime / 2);
 }
 
-TEST(NotKeptNotice, NamesWhatTheDiskDoesNotKeep) {
-  EXPECT_EQ(FileCopier::notKeptNotice(0), "");
-  EXPECT_EQ(FileCopier::notKeptNotice(kOwner | kMode | FileCopier::TimeNotKept),
-            "el disco de destino no guarda propietarios, permisos ni la fecha exacta de las "
-            "copias");
-}
-
 const MetadataCalls kFusefat{.changeOwner = ownerNotImplemented, .changeMode = modeNotImplemented};
 const MetadataCalls kNoSetId{.changeMode = modeWithoutSetId};
 const MetadataCalls kExfatFuse{.setTimes = timesOnlyBoth};
