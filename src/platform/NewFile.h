@@ -67,7 +67,8 @@ struct NewFileOptions {
 // removeLeftovers() takes what a killed writer left and never a user's file that looks like
 // one. A read-only file (no write bit, root included, or not writable for this user), a
 // folder, a link (unless asked) or anything that is not a regular file is never replaced.
-// Every failure throws ResguardaError "Unable to write to <path>" with the system's reason.
+// Every failure throws ResguardaError "Unable to write to <path>" with the system's reason,
+// or, for a name the file system cannot store (FAT, exFAT), with a reason that says so.
 class NewFile {
  public:
   // `name` in the open folder `dirFd` (one component); `path` names it in errors and, when
