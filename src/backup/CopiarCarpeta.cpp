@@ -50,9 +50,6 @@ constexpr const char* kUnreadableLink =
     ": es un enlace a un contenido que su propietario no puede leer; no se copia";
 constexpr const char* kUnreadableBelowLink =
     ": el propietario del enlace por el que se llega no puede leerlo; no se copia";
-constexpr const char* kNoOwnersKept =
-    ": el disco de destino no guarda los propietarios ni los permisos de los archivos; las "
-    "copias se guardan sin ellos";
 
 constexpr int kSourceFlags = O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
 
@@ -443,7 +440,9 @@ class MirrorWalk {
       }
       if (copier_.metadataNotKept() && !run_.metadataWarned) {
         run_.metadataWarned = true;
-        run_.log("AVISO - " + withoutTrailingSlash(run_.dirDestino) + kNoOwnersKept);
+        run_.log("AVISO - " + withoutTrailingSlash(run_.dirDestino) + ": " +
+                 FileCopier::notKeptNotice(copier_.notKept()) +
+                 "; las copias se guardan igualmente");
       }
     }
     countExamined();

@@ -6,9 +6,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "backup/CopyTime.h"
 #include "platform/Errors.h"
+#include "platform/ExtendedAttributes.h"
 #include "platform/FolderChain.h"
 #include "platform/NewFile.h"
 #include "platform/TemporaryJournal.h"
@@ -26,14 +29,19 @@ ResguardaError readFailed(const std::string& path, const std::string& reason) {
   return ResguardaError("Cannot read file " + path, path, reason);
 }
 
-// A file system that cannot store owners, modes or times (vfat) refuses them; the copy is
-// still good. (ENOTSUP is EOPNOTSUPP here.)
+// A file system that cannot store times refuses them; the copy is still good if what it
+// keeps instead does not make it look newer. (ENOTSUP is EOPNOTSUPP here.)
 bool cannotStore(int err) {
-  return err == EPERM || err == EOPNOTSUPP;
+  return err == EPERM || err == EOPNOTSUPP || err == ENOSYS || err == EINVAL;
 }
 
 bool operator==(const timespec& a, const timespec& b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// The two-second step a time falls in, the finest the update rule tells apart.
+time_t stepOf(const timespec& t) {
+  return t.tv_sec >= 0 ? t.tv_sec / 2 : -((1 - t.tv_sec) / 2);
 }
 
 timespec realTime() {
@@ -66,6 +74,7 @@ void FileCopier::copy(const FileAt& source, const FileAt& destination,
     throw ResguardaError("Cannot open file " + source.path(), source.path(), kNotRegular);
 
   const std::string destinationPath = destination.path();
+  options_.sizeLimit = static_cast<uint64_t>(before.st_size);
   NewFile temporary(destination.dirFd, destination.name, destinationPath, options_,
                     knownDestination, journal_.get());
   const timespec now = clock_();
@@ -81,8 +90,8 @@ void FileCopier::copy(const FileAt& source, const FileAt& destination,
   struct stat after {};
   if (::fstat(in.get(), &after) != 0) throw readFailed(source.path(), systemReason(errno));
   if (after.st_size < before.st_size) throw readFailed(source.path(), kShrank);
-  finish(temporary, before, after, now);
-  temporary.commit();
+  Dated dated = finish(temporary, in.get(), before, after, now);
+  if (temporary.commit()) checkPlacedTime(destination, dated);
 }
 
 void FileCopier::copyRange(int in, const FileAt& source, int out, const std::string& destination,
@@ -161,22 +170,96 @@ void FileCopier::copySparse(int in, const FileAt& source, int out, const std::st
   if (::ftruncate(out, static_cast<off_t>(size)) != 0) throw unableToWrite(destination, errno);
 }
 
-void FileCopier::finish(NewFile& out, const struct stat& before, const struct stat& after,
-                        const timespec& now) {
-  const timespec modified = copyModificationTime(before, after, now);
-  const timespec times[2] = {{0, UTIME_OMIT}, modified};
-  if (::futimens(out.fd(), times) != 0) {
-    const int err = errno;
-    // Where no time can be set the copy keeps the time of the copy, later than its source;
-    // but a copy that has to look older than its source cannot stand.
-    if (!cannotStore(err) || !(modified == before.st_mtim)) throw unableToWrite(out.path(), err);
-  }
+FileCopier::Dated FileCopier::finish(NewFile& out, int in, const struct stat& before,
+                                     const struct stat& after, const timespec& now) {
   const bool ownerKept = root_ && out.keepOwner(before.st_uid, before.st_gid);
   // The owner may always write our copy, so that it can be brought up to date next time.
   mode_t mode = (before.st_mode & 0777) | S_IWUSR;
   // Set-id bits are only safe for the owner and group they were given for.
   if (ownerKept) mode |= before.st_mode & (S_ISUID | S_ISGID | S_ISVTX);
   out.setMode(mode);
+  // The mode first: an access list set afterwards makes the group bits its mask.
+  bool modeKept = out.applyMode();
+  const CopiedAttributes attributes = copyExtendedAttributes(in, out.fd(), true);
+  if (!attributes.allKept) {
+    notKept_ |= AttributesNotKept;
+    // With its list gone, the group bits (the list's mask) would give the owning group what
+    // only named users had: the group keeps its own bits.
+    if (attributes.ownGroupBits >= 0) {
+      mode &= ~(static_cast<mode_t>(~attributes.ownGroupBits & 07) << 3);
+      out.setMode(mode);
+      modeKept = out.applyMode() && modeKept;
+    }
+  }
+
+  // Last, as nothing after it may touch the times. Both times: some drivers (exfat-fuse)
+  // ignore a change that leaves the access time out.
+  const timespec wanted = copyModificationTime(before, after, now);
+  Dated dated{{before.st_atim, wanted}, 0, 0, !(wanted == before.st_mtim)};
+  if (options_.calls.setTimes(out.fd(), dated.times) != 0 && !cannotStore(errno))
+    throw unableToWrite(out.path(), errno);
+  // What the file system kept is what the next run compares, and what others may read.
+  struct stat kept {};
+  if (::fstat(out.fd(), &kept) != 0) throw unableToWrite(out.path(), errno);
+  dated.dev = kept.st_dev;
+  dated.ino = kept.st_ino;
+  if (root_ && (!ownerKept || kept.st_uid != before.st_uid || kept.st_gid != before.st_gid))
+    notKept_ |= OwnerNotKept;
+  if (!modeKept || (kept.st_mode & 07777) != mode) notKept_ |= ModeNotKept;
+  if (!dateOlder(out.fd(), nullptr, dated, kept)) throw timeNotKept(out.path());
+  return dated;
+}
+
+bool FileCopier::dateOlder(int fd, const char* name, Dated& dated, struct stat& kept) {
+  const timespec& wanted = dated.times[1];
+  if (stepOf(kept.st_mtim) == stepOf(wanted)) return true;
+  notKept_ |= TimeNotKept;
+  if (stepOf(kept.st_mtim) < stepOf(wanted)) return true;  // older: the next run takes it again
+  // Later than given, the copy would hide an edit made just after it: a step older makes the
+  // next run take it again.
+  dated.times[1] = {(stepOf(wanted) - 1) * 2, 0};
+  const int set = name ? ::utimensat(fd, name, dated.times, AT_SYMLINK_NOFOLLOW)
+                       : options_.calls.setTimes(fd, dated.times);
+  const int looked = name ? ::fstatat(fd, name, &kept, AT_SYMLINK_NOFOLLOW) : ::fstat(fd, &kept);
+  if (set == 0 && looked == 0 && stepOf(kept.st_mtim) <= stepOf(wanted)) return true;
+  // No time can be set here. A source that was still during its copy makes a good copy, dated
+  // when it was made; one that changed must not look current.
+  return !dated.mustLookOlder;
+}
+
+void FileCopier::checkPlacedTime(const FileAt& destination, Dated& dated) {
+  struct stat placed {};
+  if (::fstatat(destination.dirFd, destination.name, &placed, AT_SYMLINK_NOFOLLOW) != 0 ||
+      placed.st_dev != dated.dev || placed.st_ino != dated.ino ||
+      stepOf(placed.st_mtim) <= stepOf(dated.times[1]))
+    return;
+  if (::utimensat(destination.dirFd, destination.name, dated.times, AT_SYMLINK_NOFOLLOW) == 0 &&
+      ::fstatat(destination.dirFd, destination.name, &placed, AT_SYMLINK_NOFOLLOW) == 0 &&
+      stepOf(placed.st_mtim) <= stepOf(dated.times[1]))
+    return;
+  if (dateOlder(destination.dirFd, destination.name, dated, placed)) return;
+  // A copy of a changed source that looks current is worse than none: the next run copies it.
+  if (placed.st_dev == dated.dev && placed.st_ino == dated.ino)
+    ::unlinkat(destination.dirFd, destination.name, 0);
+  throw timeNotKept(destination.path());
+}
+
+std::string FileCopier::notKeptNotice(unsigned notKept) {
+  static constexpr std::pair<unsigned, const char*> kWhat[] = {
+      {OwnerNotKept, "propietarios"},
+      {ModeNotKept, "permisos"},
+      {AttributesNotKept, "atributos extendidos"},
+      {TimeNotKept, "la fecha exacta"}};
+  std::vector<const char*> said;
+  for (const auto& [bit, what] : kWhat)
+    if (notKept & bit) said.push_back(what);
+  if (said.empty()) return {};
+  std::string notice = "el disco de destino no guarda ";
+  for (std::size_t i = 0; i < said.size(); ++i) {
+    if (i > 0) notice += i + 1 == said.size() ? " ni " : ", ";
+    notice += said[i];
+  }
+  return notice + " de las copias";
 }
 
 void FileCopier::removeRecordedLeftovers() {

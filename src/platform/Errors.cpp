@@ -19,6 +19,16 @@ ResguardaError unableToWrite(const std::string& path, int err) {
   return ResguardaError("Unable to write to " + path, path, systemReason(err));
 }
 
+ResguardaError nameNotAccepted(const std::string& path) {
+  return ResguardaError("Unable to write to " + path, path,
+                        "el disco de destino no admite este nombre de archivo");
+}
+
+ResguardaError timeNotKept(const std::string& path) {
+  return ResguardaError("Unable to write to " + path, path,
+                        "el disco de destino no guarda la fecha de la copia");
+}
+
 ResguardaError invalidDataType(const std::string& valueName) {
   return ResguardaError("Invalid data type for '" + valueName + "'");
 }

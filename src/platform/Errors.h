@@ -24,6 +24,11 @@ std::string systemReason(int err);
 
 ResguardaError cannotOpenFile(const std::string& path, int err);
 ResguardaError unableToWrite(const std::string& path, int err);
+// The destination's file system cannot store a file under this name (characters a FAT or
+// exFAT disk refuses, a name it cannot encode).
+ResguardaError nameNotAccepted(const std::string& path);
+// The destination kept neither the time given to a copy nor one older than its source.
+ResguardaError timeNotKept(const std::string& path);
 ResguardaError invalidDataType(const std::string& valueName);
 // Something was thrown that carries no message at all.
 ResguardaError unknownError(const std::string& path);

@@ -28,10 +28,26 @@ ResguardaError refused(const std::string& path, const char* reason) {
   return ResguardaError("Unable to write to " + path, path, reason);
 }
 
-// A file system that cannot store owners or modes (vfat) refuses them; the file is still
-// good. (ENOTSUP is EOPNOTSUPP here.)
+// A file system that cannot store owners or modes refuses them (the kernel's vfat: EPERM;
+// FUSE drivers: ENOSYS; an owner the mount cannot map: EINVAL); the file is still good.
+// (ENOTSUP is EOPNOTSUPP here.)
 bool cannotStore(int err) {
-  return err == EPERM || err == EOPNOTSUPP;
+  return err == EPERM || err == EOPNOTSUPP || err == ENOSYS || err == EINVAL;
+}
+
+// Characters or endings that FAT and exFAT disks do not store in a name.
+bool hasRefusedCharacters(const std::string& name) {
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || std::strchr("\"*:<>?\\|", c)) return true;
+  }
+  return !name.empty() && (name.back() == '.' || name.back() == ' ');
+}
+
+bool hasNonAscii(const std::string& name) {
+  for (const char c : name)
+    if (static_cast<unsigned char>(c) >= 0x80) return true;
+  return false;
 }
 
 void makeTemporaryName(char (&name)[32]) {
@@ -93,7 +109,7 @@ NewFile::NewFile(int dirFd, const char* name, const std::string& path,
   } else if (::fstatat(dirFd_, name, &found, AT_SYMLINK_NOFOLLOW) == 0) {
     existed_ = true;
   } else if (errno != ENOENT) {
-    throw unableToWrite(path_, errno);
+    failToPlace(errno);
   }
   if (existed_ && options_.existing == NewFileOptions::Existing::Replace) check(found);
   if (!journal_) {
@@ -172,17 +188,29 @@ void NewFile::fail(int err) {
 }
 
 bool NewFile::keepOwner(uid_t owner, gid_t group) {
-  if (::fchown(fd_.get(), owner, group) == 0) return true;
-  // EINVAL: an owner that this file system or mount cannot map.
-  if (cannotStore(errno) || errno == EINVAL) return false;
+  if (options_.calls.changeOwner(fd_.get(), owner, group) == 0) return true;
+  if (cannotStore(errno)) return false;
   throw unableToWrite(path_, errno);
+}
+
+bool NewFile::applyMode() {
+  if (done_ || !fd_) throw unableToWrite(path_, EBADF);
+  modeApplied_ = true;
+  if (options_.calls.changeMode(fd_.get(), mode_) == 0) return true;
+  const int err = errno;
+  // Some file systems store permission bits but refuse set-id bits.
+  const mode_t plain = mode_ & 0777;
+  if (err == EPERM && plain != mode_ && options_.calls.changeMode(fd_.get(), plain) == 0)
+    return false;
+  if (cannotStore(err)) return false;
+  throw unableToWrite(path_, err);
 }
 
 bool NewFile::commit() {
   if (done_ || !fd_) throw unableToWrite(path_, EBADF);
   flush();
+  if (!modeApplied_) applyMode();
   done_ = true;
-  if (::fchmod(fd_.get(), mode_) != 0 && !cannotStore(errno)) throw unableToWrite(path_, errno);
   if (options_.durable && ::fsync(fd_.get()) != 0) throw unableToWrite(path_, errno);
   step(NewFileStep::Written);
   if (options_.durable && options_.existing == NewFileOptions::Existing::Replace) lookAgain();
@@ -226,7 +254,33 @@ void NewFile::lookAgain() {
     existed_ = true;
     check(found);
   } else if (errno != ENOENT) {
-    throw unableToWrite(path_, errno);
+    failToPlace(errno);
+  }
+}
+
+void NewFile::failToPlace(int err) const {
+  if (nameRefused(err)) throw nameNotAccepted(path_);
+  throw unableToWrite(path_, err);
+}
+
+// Drivers of FAT and exFAT answer a name they cannot store with EPERM (fusefat), ENOENT
+// (exfat-fuse) or EINVAL (the kernel's vfat), and one they cannot encode with EILSEQ; a
+// temporary or folder removed meanwhile says ENOENT too.
+bool NewFile::nameRefused(int err) const {
+  if (err == EILSEQ) return true;
+  struct stat st {};
+  if (::fstat(dirFd_, &st) != 0 || st.st_nlink == 0) return false;
+  if (::fstatat(dirFd_, name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
+    return false;
+  switch (err) {
+    case ENOENT:  // folder and temporary both there: only the name can be missing
+      return tempName_[0] && ::fstatat(dirFd_, tempName_, &st, AT_SYMLINK_NOFOLLOW) == 0;
+    case EPERM:  // some drivers store no letters beyond ASCII either
+      return hasRefusedCharacters(name_) || hasNonAscii(name_);
+    case EINVAL:
+      return hasRefusedCharacters(name_);
+    default:
+      return false;
   }
 }
 
@@ -243,7 +297,7 @@ bool NewFile::placeUnnamed() {
       }
       return true;
     }
-    if (errno != EEXIST) throw unableToWrite(path_, errno);
+    if (errno != EEXIST) failToPlace(errno);
     if (keep) return false;
     lookAgain();
   }
@@ -252,7 +306,7 @@ bool NewFile::placeUnnamed() {
   // report nothing late on close.
   linkUnderTemporaryName(procPath);
   step(NewFileStep::Named);
-  if (::renameat(dirFd_, tempName_, dirFd_, name_.c_str()) != 0) throw unableToWrite(path_, errno);
+  if (::renameat(dirFd_, tempName_, dirFd_, name_.c_str()) != 0) failToPlace(errno);
   dropName();
   if (const int err = fd_.close()) throw unableToWrite(path_, err);
   return true;
@@ -272,7 +326,7 @@ bool NewFile::placeNamed() {
       if (keep) return false;
       lookAgain();
     } else if (errno != EINVAL && errno != ENOSYS) {
-      throw unableToWrite(path_, errno);
+      failToPlace(errno);
     } else if (keep) {
       // No renameat2 here: a hard link does not replace either.
       if (::linkat(dirFd_, tempName_, dirFd_, name_.c_str(), 0) == 0) {
@@ -287,7 +341,7 @@ bool NewFile::placeNamed() {
       lookAgain();
     }
   }
-  if (::renameat(dirFd_, tempName_, dirFd_, name_.c_str()) != 0) throw unableToWrite(path_, errno);
+  if (::renameat(dirFd_, tempName_, dirFd_, name_.c_str()) != 0) failToPlace(errno);
   dropName();
   return true;
 }
@@ -306,13 +360,14 @@ void NewFile::named() {
   identified_ = FileIdentity::of(fd_.get(), "", AT_EMPTY_PATH, identity_);
   if (!identified_) return;
   const std::string folder = absoluteFolder(dirFd_, path_);
-  recorded_ = !folder.empty() && journal_->record(identity_, folder + tempName_);
+  recorded_ =
+      !folder.empty() && journal_->record(identity_, folder + tempName_, options_.sizeLimit);
 }
 
 // The name is gone (renamed into place or removed): its entry and lock go with it.
 void NewFile::dropName() {
   tempName_[0] = '\0';
-  if (recorded_) journal_->forget(identity_);
+  if (recorded_) journal_->forget(identity_, options_.sizeLimit);
   recorded_ = false;
   lock_.reset();
 }

@@ -4,7 +4,9 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -18,6 +20,14 @@ enum class NewFileStep {
   Written,  // commit() begins: every byte written, mode set
   Named,    // an unnamed temporary has been given a hidden name just before the rename
   Placed,   // it stands under its own name; the folder is not synced yet
+};
+
+// The calls that give a file its owner, mode and times. Tests stand in for file systems that
+// refuse them.
+struct MetadataCalls {
+  int (*changeOwner)(int fd, uid_t owner, gid_t group) = ::fchown;
+  int (*changeMode)(int fd, mode_t mode) = ::fchmod;
+  int (*setTimes)(int fd, const struct timespec times[2]) = ::futimens;
 };
 
 // What a new file may replace and how it is put in place.
@@ -39,6 +49,10 @@ struct NewFileOptions {
   bool unnamedAllowed = true;
   // Who writes: files that this user may not write are not replaced.
   uid_t user = ::geteuid();
+  // The most bytes the file will hold, recorded with a named temporary so that a later
+  // clean-up never takes a larger file for ours.
+  uint64_t sizeLimit = std::numeric_limits<uint64_t>::max();
+  MetadataCalls calls;
   // For tests: called at every step.
   std::function<void(NewFileStep)> hook;
 };
@@ -53,7 +67,8 @@ struct NewFileOptions {
 // removeLeftovers() takes what a killed writer left and never a user's file that looks like
 // one. A read-only file (no write bit, root included, or not writable for this user), a
 // folder, a link (unless asked) or anything that is not a regular file is never replaced.
-// Every failure throws ResguardaError "Unable to write to <path>" with the system's reason.
+// Every failure throws ResguardaError "Unable to write to <path>" with the system's reason,
+// or, for a name the file system cannot store (FAT, exFAT), with a reason that says so.
 class NewFile {
  public:
   // `name` in the open folder `dirFd` (one component); `path` names it in errors and, when
@@ -80,6 +95,10 @@ class NewFile {
   bool keepOwner(uid_t owner, gid_t group);
   // The mode given before the file is put in place, instead of the options' one.
   void setMode(mode_t mode) { mode_ = mode; }
+  // Gives the file its mode now rather than at commit() (an access list set afterwards
+  // then wins over the group bits). False when the file system cannot store it: the
+  // file keeps the mode the file system gives (set-id bits it refuses are dropped).
+  bool applyMode();
   // Puts the file in place. False when the caller asked to keep what was there and
   // something was. Once only.
   bool commit();
@@ -96,6 +115,10 @@ class NewFile {
   void create();
   void flush();
   [[noreturn]] void fail(int err);
+  // The error of putting the file under its name: the name's own fault when the folder and
+  // the temporary are still there but the file system refused the name.
+  [[noreturn]] void failToPlace(int err) const;
+  bool nameRefused(int err) const;
   void step(NewFileStep at) const;
   // Throws unless `found`, standing under the name, may be replaced.
   void check(const struct stat& found) const;
@@ -116,6 +139,7 @@ class NewFile {
   mode_t mode_;
   bool existed_ = false;
   bool done_ = false;  // committed, or failed half-way: no further write or commit
+  bool modeApplied_ = false;
   std::unique_ptr<TemporaryJournal> ownJournal_;
   TemporaryJournal* journal_;
   UniqueFd fd_;

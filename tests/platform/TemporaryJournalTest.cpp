@@ -70,19 +70,18 @@ class Journal : public NewFileFixture {
   // An entry for the file at `target` recorded with the status of `like` (a relative path
   // in the tree), adjusted by `edit`.
   std::string plant(const std::string& target, const std::string& like,
-                    const std::function<void(FileIdentity&)>& edit = nullptr) {
+                    const std::function<void(FileIdentity&, uint64_t&)>& edit = nullptr) {
     FileIdentity file;
     EXPECT_TRUE(FileIdentity::of(AT_FDCWD, tree.path(like).c_str(), AT_SYMLINK_NOFOLLOW, file));
-    if (edit) edit(file);
-    char name[96];
-    int used =
-        std::snprintf(name, sizeof name, "%llx-%llx", static_cast<unsigned long long>(file.dev),
-                      static_cast<unsigned long long>(file.ino));
-    if (file.hasBirth)
-      std::snprintf(name + used, sizeof name - used, "-%llx.%lx",
-                    static_cast<unsigned long long>(file.birth.tv_sec), file.birth.tv_nsec);
-    const std::string entry = journalFolder + "/" + name;
-    EXPECT_EQ(::symlink(target.c_str(), entry.c_str()), 0);
+    uint64_t sizeLimit = TemporaryJournal::kNoSizeLimit;
+    if (edit) edit(file, sizeLimit);
+    TemporaryJournal journal;
+    EXPECT_TRUE(journal.record(file, target[0] == '/' ? target : "/x", sizeLimit));
+    const std::string entry = journalFolder + "/" + this->journal().at(0);
+    if (target[0] != '/') {
+      ::unlink(entry.c_str());
+      EXPECT_EQ(::symlink(target.c_str(), entry.c_str()), 0);
+    }
     return entry;
   }
 };
@@ -126,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
                   [](Journal& j) {
                     const std::string file = lookalike(j);
                     j.plant(file, std::string("out/") + kLookalike,
-                            [](FileIdentity& f) { ++f.ino; });
+                            [](FileIdentity& f, uint64_t&) { ++f.ino; });
                     return file;
                   },
                   false, false},
@@ -176,11 +175,36 @@ INSTANTIATE_TEST_SUITE_P(
                     return std::string();
                   },
                   false, false},
-        EntryCase{"FolderOnAnotherDisk",
+        // A disk plugged in again: other device and mount numbers, maybe other inodes.
+        EntryCase{"PluggedInAgain",
                   [](Journal& j) {
                     const std::string file = lookalike(j);
                     j.plant(file, std::string("out/") + kLookalike,
-                            [](FileIdentity& f) { ++f.dev; });
+                            [](FileIdentity& f, uint64_t& limit) {
+                              ++f.dev;
+                              ++f.ino;
+                              f.mount = 0;
+                              limit = 4;
+                            });
+                    return file;
+                  },
+                  true, false},
+        EntryCase{"PluggedInAgainAndNotThere",
+                  [](Journal& j) {
+                    j.tree.write("out/other", "data");
+                    j.plant(j.tree.path(std::string("out/") + kLookalike), "out/other",
+                            [](FileIdentity& f, uint64_t&) { ++f.dev; });
+                    return std::string();
+                  },
+                  false, true},
+        // The state folder follows the log's rule: a link there is not followed.
+        EntryCase{"StateFolderALink",
+                  [](Journal& j) {
+                    const std::string file = lookalike(j);
+                    j.plant(file, std::string("out/") + kLookalike);
+                    const std::string state = j.tree.path("state/resguarda");
+                    ::rename(state.c_str(), j.tree.path("state/elsewhere").c_str());
+                    ::symlink("elsewhere", state.c_str());
                     return file;
                   },
                   false, true},
