@@ -1,0 +1,224 @@
+// The real program backing up to USB-stick file systems, as a user runs it at night: FAT16
+// through fusefat and exFAT through exfat-fuse, on disk images of their own.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <memory>
+
+#include "app/UnattendedFixture.h"
+#include "support/RemovableDisk.h"
+#include "support/TestData.h"
+
+namespace {
+
+using Kind = RemovableDisk::Kind;
+
+constexpr time_t kOld = 1600000000;
+constexpr time_t k2031 = 1924992000;  // 2031-01-01
+
+std::vector<std::string> linesStarting(const std::string& text, const std::string& prefix) {
+  std::vector<std::string> found;
+  for (const std::string& line : linesOf(text))
+    if (line.starts_with(prefix)) found.push_back(line);
+  return found;
+}
+
+// The reason of the "ERROR - " line about docs/<name>, whether it names the source or the copy;
+// "" when there is none.
+std::string failureReason(const std::string& text, const std::string& name) {
+  const std::string tail = "/docs/" + name + ": ";
+  for (const std::string& line : linesStarting(text, "ERROR - "))
+    if (const size_t at = line.find(tail); at != std::string::npos)
+      return line.substr(at + tail.size());
+  return {};
+}
+
+// A reason the system gives in English (every errno's text), which a user here cannot read.
+bool isSystemEnglish(const std::string& reason) {
+  for (int err = 1; err < 134; ++err)
+    if (reason.find(std::strerror(err)) != std::string::npos) return true;
+  return false;
+}
+
+// Waits for the start of an even second (a two-second step of the stored times begins there),
+// so that what is written then and copied at once lies in one step.
+time_t startOfAStep() {
+  const time_t first = time(nullptr);
+  time_t now = first;
+  while (now == first || now % 2 != 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    now = time(nullptr);
+  }
+  return now;
+}
+
+class RemovableRun : public UnattendedProgram, public ::testing::WithParamInterface<Kind> {
+ protected:
+  void SetUp() override {
+    disk_ = std::make_unique<RemovableDisk>(GetParam(), 64);
+    if (!disk_->missing().empty()) GTEST_SKIP() << "no removable disk: " << disk_->missing();
+    UnattendedProgram::SetUp();
+  }
+
+  std::string copy(const std::string& relative) const {
+    return disk_->mountPoint() + "/copias/" + relative;
+  }
+  Outcome backUp(const std::function<void(pid_t)>& whileRunning = {}) {
+    writeSettings(disk_->mountPoint() + "/copias", {tree.path("docs")});
+    return run({"-hide"}, whileRunning);
+  }
+  std::string log() const { return TempTree::read(stateFolder() + "/ultima-copia.log"); }
+
+  std::unique_ptr<RemovableDisk> disk_;
+};
+
+}  // namespace
+
+// The test names CTest shows end in the file system's name.
+void PrintTo(Kind kind, std::ostream* out) {
+  *out << RemovableDisk::name(kind);
+}
+
+TEST_P(RemovableRun, ATreeIsCopiedWholeAndThenLooksCurrent) {
+  const std::vector<std::pair<std::string, std::string>> files{
+      {"docs/a.txt", "a"},
+      {"docs/sub/datos.bin", randomBytes(300000)},
+      {"docs/sub/año vacío.txt", ""}};
+  for (const auto& [name, bytes] : files) tree.write(name, bytes, kOld);
+  const Outcome first = backUp();
+  EXPECT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(first.out, "Finalizado. Actualizados: 0 Copiados: 3 Revisados: 3\n");
+  for (const auto& [name, bytes] : files) EXPECT_TRUE(TempTree::read(copy(name)) == bytes) << name;
+
+  const Outcome second = backUp();
+  EXPECT_EQ(second.status, 0) << second.err;
+  EXPECT_EQ(second.out, "Finalizado. Actualizados: 0 Copiados: 0 Revisados: 3\n");
+}
+
+TEST_P(RemovableRun, AnEditRightAfterTheCopyIsTaken) {
+  // Written and copied within one two-second step: an edit one second later falls in that
+  // same step, so the next run sees it only if the copy was dated older.
+  const time_t written = startOfAStep();
+  tree.write("docs/a.txt", "uno", written);
+  const Outcome first = backUp();
+  EXPECT_EQ(first.status, 0) << first.err;
+  tree.write("docs/a.txt", "dos", written + 1);
+  const Outcome second = backUp();
+  EXPECT_EQ(second.status, 0) << second.err;
+  EXPECT_EQ(second.out, "Finalizado. Actualizados: 1 Copiados: 0 Revisados: 1\n");
+  EXPECT_EQ(TempTree::read(copy("docs/a.txt")), "dos");
+}
+
+TEST_P(RemovableRun, NamesThatDifferOnlyByCaseKeepOneAndReportTheOther) {
+  tree.write("docs/Informe.txt", "primero", kOld);
+  tree.write("docs/INFORME.txt", "el segundo", kOld);
+  for (int round = 1; round <= 2; ++round) {
+    SCOPED_TRACE(round);
+    const Outcome outcome = backUp();
+    EXPECT_EQ(outcome.status, 1) << outcome.err;
+    ASSERT_EQ(linesStarting(outcome.err, "ERROR - ").size(), 1u) << outcome.err;
+    const std::string lower = failureReason(outcome.err, "Informe.txt");
+    const std::string upper = failureReason(outcome.err, "INFORME.txt");
+    ASSERT_NE(lower.empty(), upper.empty()) << outcome.err;
+    EXPECT_FALSE(isSystemEnglish(lower + upper)) << outcome.err;
+    // The one kept is there under its own name, with its own bytes.
+    const bool lowerFailed = !lower.empty();
+    const std::string kept = lowerFailed ? "INFORME.txt" : "Informe.txt";
+    EXPECT_EQ(TempTree::list(copy("docs")), std::vector<std::string>{kept});
+    EXPECT_EQ(TempTree::read(copy("docs/" + kept)), lowerFailed ? "el segundo" : "primero");
+  }
+}
+
+TEST_P(RemovableRun, OwnersAndModesTheDiskCannotKeepCostOneWarning) {
+  const std::string secret = tree.write("docs/secreto.txt", "s", kOld);
+  const std::string script = tree.write("docs/guion.sh", "#!/bin/sh\n", kOld);
+  const std::string theirs = tree.write("docs/ajeno.txt", "de otro", kOld);
+  ::chmod(secret.c_str(), 0600);
+  ::chmod(script.c_str(), 0755);
+  ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
+  const Outcome outcome = backUp();
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.out, "Finalizado. Actualizados: 0 Copiados: 3 Revisados: 3\n");
+  EXPECT_EQ(TempTree::read(copy("docs/secreto.txt")), "s");
+  EXPECT_EQ(TempTree::read(copy("docs/guion.sh")), "#!/bin/sh\n");
+  EXPECT_EQ(TempTree::read(copy("docs/ajeno.txt")), "de otro");
+  EXPECT_LE(linesStarting(log(), "AVISO - ").size(), 1u) << log();
+}
+
+TEST_P(RemovableRun, NamesTheDiskRefusesAreReportedInSpanish) {
+  // Both drivers refuse these two; a trailing dot or blank they store as given.
+  const std::vector<std::string> refused{"a:b", "x?"}, doubtful{"punto.", "blanco "};
+  for (const auto& name : refused) tree.write("docs/" + name, name, kOld);
+  for (const auto& name : doubtful) tree.write("docs/" + name, name, kOld);
+  tree.write("docs/bien.txt", "bien", kOld);
+  const Outcome outcome = backUp();
+  EXPECT_EQ(outcome.status, 1) << outcome.err;
+  EXPECT_EQ(TempTree::read(copy("docs/bien.txt")), "bien");
+  for (const auto& name : refused) {
+    const std::string reason = failureReason(outcome.err, name);
+    EXPECT_FALSE(reason.empty()) << name << "\n" << outcome.err;
+    EXPECT_FALSE(isSystemEnglish(reason)) << name << ": " << reason;
+  }
+  // Never lost without a word: copied as they are, or reported in Spanish.
+  for (const auto& name : doubtful) {
+    const std::string reason = failureReason(outcome.err, name);
+    if (reason.empty())
+      EXPECT_EQ(TempTree::read(copy("docs/" + name)), name) << outcome.err;
+    else
+      EXPECT_FALSE(isSystemEnglish(reason)) << name << ": " << reason;
+  }
+}
+
+TEST_P(RemovableRun, ALeftoverOfAStoppedCopyGoesAfterTheDiskComesBack) {
+  // Big enough that the copy runs for a while on either driver.
+  const std::string big = randomBytes(24 << 20);
+  tree.write("docs/grande.bin", big, kOld);
+  std::filesystem::create_directories(copy("docs"));
+  {
+    std::ofstream own(copy("docs/.resguarda-abc123"));
+    own << "mío";
+  }
+  const auto leftovers = [&] {
+    std::vector<std::string> names = TempTree::list(copy("docs"));
+    std::erase_if(names, [](const std::string& n) {
+      return !n.starts_with(".resguarda-") || n == ".resguarda-abc123";
+    });
+    return names;
+  };
+  const Outcome killed = backUp([&](pid_t pid) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (leftovers().empty() && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ::kill(pid, SIGKILL);
+  });
+  ASSERT_EQ(killed.status, 128 + SIGKILL) << "the copy ended before it could be stopped";
+  ASSERT_EQ(leftovers().size(), 1u);
+
+  ASSERT_TRUE(disk_->replug()) << disk_->missing();
+  const Outcome again = backUp();
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(leftovers(), std::vector<std::string>{});
+  EXPECT_EQ(TempTree::read(copy("docs/.resguarda-abc123")), "mío");
+  EXPECT_TRUE(TempTree::read(copy("docs/grande.bin")) == big);
+}
+
+TEST_P(RemovableRun, AFutureDateIsWarnedOnceAndALaterEditIsTaken) {
+  const std::string future = tree.write("docs/futuro.txt", "2031", k2031);
+  tree.write("docs/hoy.txt", "hoy", kOld);
+  const Outcome first = backUp();
+  EXPECT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(first.out, "Finalizado. Actualizados: 0 Copiados: 2 Revisados: 2\n");
+  const std::vector<std::string> warnings = linesStarting(first.err, "AVISO - ");
+  ASSERT_EQ(warnings.size(), 1u) << first.err;
+  EXPECT_NE(warnings[0].find(future), std::string::npos) << warnings[0];
+  EXPECT_EQ(TempTree::read(copy("docs/futuro.txt")), "2031");
+
+  tree.write("docs/futuro.txt", "corregido", time(nullptr));
+  const Outcome second = backUp();
+  EXPECT_EQ(second.out, "Finalizado. Actualizados: 1 Copiados: 0 Revisados: 2\n") << second.err;
+  EXPECT_EQ(TempTree::read(copy("docs/futuro.txt")), "corregido");
+}
+
+INSTANTIATE_TEST_SUITE_P(Stick, RemovableRun, ::testing::Values(Kind::Fat16, Kind::Exfat));
