@@ -81,6 +81,27 @@ bool isMountPoint(const std::string& folder) {
          self.st_dev != parent.st_dev;
 }
 
+// One name at a time: nothing here may reach into a disk that is still mounted.
+void removeFolder(const std::string& folder) {
+  ::unlink((folder + "/disk.img").c_str());
+  ::unlink((folder + "/tool.log").c_str());
+  ::rmdir((folder + "/stick").c_str());
+  ::rmdir(folder.c_str());
+}
+
+// A test killed before its end (by a timeout) leaves its disk mounted: the next one unmounts
+// it, and its loop device goes with it.
+void removeLeftBehind(const std::string& temp) {
+  const std::string prefix = "resguarda-disk-";
+  for (const std::string& name : TempTree::list(temp)) {
+    if (!name.starts_with(prefix)) continue;
+    const pid_t owner = std::atoi(name.c_str() + prefix.size());
+    if (owner <= 0 || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
+    ::umount2((temp + "/" + name + "/stick").c_str(), MNT_DETACH);
+    removeFolder(temp + "/" + name);
+  }
+}
+
 }  // namespace
 
 RemovableDisk::RemovableDisk(Kind kind, int megabytes) : kind_(kind) {
@@ -108,7 +129,10 @@ RemovableDisk::RemovableDisk(Kind kind, int megabytes) : kind_(kind) {
     missing_ = "no loop devices here: /dev/loop-control is missing";
     return;
   }
-  std::string pattern = (std::filesystem::temp_directory_path() / "resguarda-disk-XXXXXX").string();
+  const std::string temp = std::filesystem::temp_directory_path().string();
+  removeLeftBehind(temp);
+  // The test's process id in the name tells a later test whether this disk is still in use.
+  std::string pattern = temp + "/resguarda-disk-" + std::to_string(::getpid()) + "-XXXXXX";
   if (!::mkdtemp(pattern.data())) {
     missing_ = "no temporary folder";
     return;
@@ -180,9 +204,5 @@ bool RemovableDisk::replug() {
 RemovableDisk::~RemovableDisk() {
   if (folder_.empty()) return;
   unmount();
-  // One name at a time: nothing here may reach into a disk that is still mounted.
-  ::unlink(image_.c_str());
-  ::unlink((folder_ + "/tool.log").c_str());
-  ::rmdir(mountPoint_.c_str());
-  ::rmdir(folder_.c_str());
+  removeFolder(folder_);
 }
