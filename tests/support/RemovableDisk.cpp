@@ -180,16 +180,15 @@ std::string RemovableDisk::mount() {
     run({"losetup", "-d", device}, log);
     if (!failed.empty()) return failed;
   }
-  mounted_ = isMountPoint(mountPoint_);
-  if (!mounted_) unmount();
-  return mounted_ ? "" : "the disk image did not mount on " + mountPoint_;
+  if (isMountPoint(mountPoint_)) return {};
+  unmount();
+  return "the disk image did not mount on " + mountPoint_;
 }
 
 void RemovableDisk::unmount() {
   // A driver that died leaves a mount that cannot even be looked at: unmount it all the same.
   if (::umount2(mountPoint_.c_str(), 0) != 0 && errno != EINVAL)
     ::umount2(mountPoint_.c_str(), MNT_DETACH);
-  mounted_ = false;
   if (daemon_ > 0 && waitFor(daemon_, std::chrono::seconds(10)) == -1) {
     ::kill(daemon_, SIGKILL);
     waitFor(daemon_, std::chrono::seconds(10));

@@ -35,5 +35,4 @@ class RemovableDisk {
   Kind kind_;
   std::string folder_, image_, mountPoint_, missing_;
   pid_t daemon_ = -1;  // the FAT driver, kept in the foreground to know when it has ended
-  bool mounted_ = false;
 };
