@@ -8,12 +8,12 @@
 #include <memory>
 
 #include "app/UnattendedFixture.h"
-#include "support/RemovableDisk.h"
+#include "support/DiskImage.h"
 #include "support/TestData.h"
 
 namespace {
 
-using Kind = RemovableDisk::Kind;
+using Kind = DiskImage::Kind;
 
 constexpr time_t kOld = 1600000000;
 constexpr time_t k2031 = 1924992000;  // 2031-01-01
@@ -58,7 +58,7 @@ time_t startOfAStep() {
 class RemovableRun : public UnattendedProgram, public ::testing::WithParamInterface<Kind> {
  protected:
   void SetUp() override {
-    disk_ = std::make_unique<RemovableDisk>(GetParam(), 64);
+    disk_ = std::make_unique<DiskImage>(GetParam(), 64);
     if (!disk_->missing().empty()) GTEST_SKIP() << "no removable disk: " << disk_->missing();
     UnattendedProgram::SetUp();
   }
@@ -72,14 +72,14 @@ class RemovableRun : public UnattendedProgram, public ::testing::WithParamInterf
   }
   std::string log() const { return TempTree::read(stateFolder() + "/ultima-copia.log"); }
 
-  std::unique_ptr<RemovableDisk> disk_;
+  std::unique_ptr<DiskImage> disk_;
 };
 
 }  // namespace
 
 // The test names CTest shows end in the file system's name.
 void PrintTo(Kind kind, std::ostream* out) {
-  *out << RemovableDisk::name(kind);
+  *out << DiskImage::name(kind);
 }
 
 TEST_P(RemovableRun, ATreeIsCopiedWholeAndThenLooksCurrent) {

@@ -9,14 +9,14 @@
 // test. The destructor unmounts it (lazily when it is busy), frees its loop device and removes
 // the folder, also when the test failed. Mounting needs root, /dev/fuse, a free loop device
 // (exFAT) and the tools; where one is missing, missing() says which and the test skips.
-class RemovableDisk {
+class DiskImage {
  public:
   enum class Kind { Fat16, Exfat };
 
-  explicit RemovableDisk(Kind kind, int megabytes = 32);
-  ~RemovableDisk();
-  RemovableDisk(const RemovableDisk&) = delete;
-  RemovableDisk& operator=(const RemovableDisk&) = delete;
+  explicit DiskImage(Kind kind, int megabytes = 32);
+  ~DiskImage();
+  DiskImage(const DiskImage&) = delete;
+  DiskImage& operator=(const DiskImage&) = delete;
 
   static const char* name(Kind kind) { return kind == Kind::Fat16 ? "Fat16" : "Exfat"; }
 

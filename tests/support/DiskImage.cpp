@@ -1,4 +1,4 @@
-#include "support/RemovableDisk.h"
+#include "support/DiskImage.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -106,7 +106,7 @@ void removeLeftBehind(const std::string& temp) {
 
 }  // namespace
 
-RemovableDisk::RemovableDisk(Kind kind, int megabytes) : kind_(kind) {
+DiskImage::DiskImage(Kind kind, int megabytes) : kind_(kind) {
   if (::geteuid() != 0) {
     missing_ = "mounting a disk image needs root";
     return;
@@ -156,7 +156,7 @@ RemovableDisk::RemovableDisk(Kind kind, int megabytes) : kind_(kind) {
   if (missing_.empty()) missing_ = mount();
 }
 
-std::string RemovableDisk::mount() {
+std::string DiskImage::mount() {
   const std::string log = folder_ + "/tool.log";
   if (kind_ == Kind::Fat16) {
     // In the foreground, so that unmounting can wait for the driver to have written all.
@@ -185,7 +185,7 @@ std::string RemovableDisk::mount() {
   return "the disk image did not mount on " + mountPoint_;
 }
 
-void RemovableDisk::unmount() {
+void DiskImage::unmount() {
   // A driver that died leaves a mount that cannot even be looked at: unmount it all the same.
   if (::umount2(mountPoint_.c_str(), 0) != 0 && errno != EINVAL)
     ::umount2(mountPoint_.c_str(), MNT_DETACH);
@@ -196,13 +196,13 @@ void RemovableDisk::unmount() {
   daemon_ = -1;
 }
 
-bool RemovableDisk::replug() {
+bool DiskImage::replug() {
   unmount();
   missing_ = mount();
   return missing_.empty();
 }
 
-RemovableDisk::~RemovableDisk() {
+DiskImage::~DiskImage() {
   if (folder_.empty()) return;
   unmount();
   removeFolder(folder_);
