@@ -5,12 +5,13 @@ set -euo pipefail
 
 # qt6-svg-dev draws the program's SVG pictures, qt6-translations-l10n holds Qt's own Spanish
 # texts, fonts-liberation2 stands in for Arial with the same metrics in the About box; dbus
-# gives the notification tests a private session bus; exfat-fuse, exfatprogs, fusefat and
-# dosfstools make and mount the exFAT and FAT disk images the removable-disk tests back up to
-# (through FUSE, for kernels without those file systems).
+# gives the notification tests a private session bus.
 RESGUARDA_PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-  clang-format rsync dbus qt6-svg-dev qt6-translations-l10n fonts-liberation2
-  exfat-fuse exfatprogs fusefat dosfstools)
+  clang-format rsync dbus qt6-svg-dev qt6-translations-l10n fonts-liberation2)
+
+# The removable-disk tests make exFAT and FAT disk images and mount them through FUSE, for
+# kernels without those file systems.
+RESGUARDA_PACKAGES+=(exfat-fuse exfatprogs fusefat dosfstools)
 
 install_missing_packages() {
   local missing=()
