@@ -9,6 +9,10 @@ set -euo pipefail
 RESGUARDA_PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev
   clang-format rsync dbus qt6-svg-dev qt6-translations-l10n fonts-liberation2 desktop-file-utils)
 
+# The removable-disk tests make exFAT and FAT disk images and mount them through FUSE, for
+# kernels without those file systems.
+RESGUARDA_PACKAGES+=(exfat-fuse exfatprogs fusefat dosfstools)
+
 install_missing_packages() {
   local missing=()
   for pkg in "$@"; do
