@@ -231,8 +231,10 @@ void FileCopier::checkPlacedTime(const FileAt& destination, Dated& dated) {
   struct stat placed {};
   if (::fstatat(destination.dirFd, destination.name, &placed, AT_SYMLINK_NOFOLLOW) != 0 ||
       placed.st_dev != dated.dev || placed.st_ino != dated.ino ||
-      stepOf(placed.st_mtim) <= stepOf(dated.times[1]))
+      stepOf(placed.st_mtim) == stepOf(dated.times[1]))
     return;
+  // Dated anew by the rename (fusefat): even a time before the one given can be the very step
+  // of an edit made just after the copy.
   if (::utimensat(destination.dirFd, destination.name, dated.times, AT_SYMLINK_NOFOLLOW) == 0 &&
       ::fstatat(destination.dirFd, destination.name, &placed, AT_SYMLINK_NOFOLLOW) == 0 &&
       stepOf(placed.st_mtim) <= stepOf(dated.times[1]))
