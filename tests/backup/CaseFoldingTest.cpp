@@ -1,23 +1,25 @@
 // Names that differ only by case, copied to disks that do not tell them apart (FAT, exFAT):
 // one is kept, the other fails visibly on every run, and neither replaces the other.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <string>
 
 #include "MirrorFixture.h"
-#include "RemovableDisk.h"
 #include "backup/CopyFiles.h"
+#include "support/DiskImage.h"
 
 namespace {
 
 using namespace mirror_test;
 
-class CaseFolding : public Mirror, public testing::WithParamInterface<DiskKind> {
+class CaseFolding : public Mirror, public testing::WithParamInterface<DiskImage::Kind> {
  protected:
   void SetUp() override {
-    if (!disk.mounted()) GTEST_SKIP() << "no case-folding disk here: " << disk.why();
-    dest = tree.mkdir("disk/bk") + "/";
+    if (!disk.missing().empty()) GTEST_SKIP() << "no case-folding disk here: " << disk.missing();
+    dest = disk.mountPoint() + "/bk/";
+    ::mkdir(dest.c_str(), 0755);
     run.dirDestino = dest;
     try {
       CopyFiles(tree.write("probe", "p"), dest + "probe", control.abandon);
@@ -35,7 +37,7 @@ class CaseFolding : public Mirror, public testing::WithParamInterface<DiskKind> 
     return errors;
   }
 
-  RemovableDisk disk{GetParam(), tree.path("disk.img"), tree.mkdir("disk")};
+  DiskImage disk{GetParam()};
 };
 
 TEST_P(CaseFolding, FilesWhoseNamesDifferOnlyByCase) {
@@ -52,7 +54,7 @@ TEST_P(CaseFolding, FilesWhoseNamesDifferOnlyByCase) {
   const auto warned = std::count_if(observer.lines.begin(), observer.lines.end(), [](auto& l) {
     return l.find("el disco de destino no guarda") != l.npos;
   });
-  EXPECT_TRUE(GetParam() == DiskKind::Fat16 ? warned == 1 : warned <= 1) << warned;
+  EXPECT_TRUE(GetParam() == DiskImage::Kind::Fat16 ? warned == 1 : warned <= 1) << warned;
 
   // Whatever the later dates, every run names the other file and keeps this one's copy.
   for (time_t later : {T + 1000, T + 2000}) {
@@ -82,9 +84,8 @@ TEST_P(CaseFolding, SubfoldersWhoseNamesDifferOnlyByCase) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Disks, CaseFolding, testing::Values(DiskKind::Fat16, DiskKind::Exfat),
-                         [](const auto& p) {
-                           return p.param == DiskKind::Fat16 ? "Fat16" : "Exfat";
-                         });
+INSTANTIATE_TEST_SUITE_P(Disks, CaseFolding,
+                         testing::Values(DiskImage::Kind::Fat16, DiskImage::Kind::Exfat),
+                         [](const auto& p) { return DiskImage::name(p.param); });
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -341,50 +340,6 @@ TEST_P(UnsafeName, IsRefusedAndWritesNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, UnsafeName, testing::Values("", ".", "..", "../x", "sub/x", "/x"));
-
-// A FAT16 disk through fusefat, which refuses names with EPERM and then loses the file.
-bool mountFat(TempTree& tree, const std::string& folder) {
-  const std::string image = tree.path("fat.img");
-  const std::string make = "truncate -s 16M " + image + " && mkfs.vfat -F 16 " + image +
-                           " >/dev/null 2>&1 && fusefat -o rw+ " + image + " " + folder;
-  struct statfs fs {};
-  return std::system(make.c_str()) == 0 && ::statfs(folder.c_str(), &fs) == 0 &&
-         fs.f_type == 0x65735546;
-}
-
-struct NameCase {
-  const char* name;
-  const char* reason;  // "" when the file is placed
-};
-
-class NameOnFat : public NewFileFixture, public testing::WithParamInterface<NameCase> {};
-
-TEST_P(NameOnFat, RefusedNameSaysSo) {
-  const std::string fat = tree.mkdir("fat");
-  if (!mountFat(tree, fat)) GTEST_SKIP() << "no FAT disk through fusefat here";
-  const int folder = ::open(fat.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  std::string reason;
-  try {
-    NewFile file(folder, GetParam().name, fat + "/" + GetParam().name, NewFileOptions{});
-    file.write("new");
-    file.commit();
-  } catch (const ResguardaError& e) {
-    reason = e.reason();
-  }
-  ::close(folder);
-  std::system(("umount " + fat).c_str());
-  EXPECT_EQ(reason, GetParam().reason);
-}
-
-constexpr char kNameRefused[] = "el disco de destino no admite este nombre de archivo";
-
-INSTANTIATE_TEST_SUITE_P(Names, NameOnFat,
-                         testing::Values(NameCase{"plain.txt", ""}, NameCase{"a:b", kNameRefused},
-                                         NameCase{"x?", kNameRefused},
-                                         NameCase{"caf\xc3\xa9", kNameRefused}),
-                         [](const testing::TestParamInfo<NameCase>& p) {
-                           return std::to_string(p.index);
-                         });
 
 // The refusal is told only when the name is its cause.
 TEST_F(NewFileFixture, TemporaryRemovedMeanwhileIsNotTakenForARefusedName) {
