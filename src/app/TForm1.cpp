@@ -108,6 +108,7 @@ void TForm1::guarded(const std::function<void()>& handler) {
 RunSnapshot TForm1::takeSnapshot() const {
   RunSnapshot snapshot;
   snapshot.dirDestino = DirDestino;
+  snapshot.stateFolder = deps_.runLogFolder;
   for (const TaskRow& row : tasks_.rows())
     snapshot.rows.push_back({row.text, row.path, row.checked, row.text == kMailTaskText});
   return snapshot;
@@ -220,10 +221,11 @@ void TForm1::collectRun() {
     if (lastResult_->outcome == RunOutcome::NoDestination)
       runProblem_ = "No hay carpeta de destino: elija una con la ventana de Resguarda";
     else if (lastResult_->outcome == RunOutcome::DestinationNotCreatable)
-      runProblem_ = "No se puede crear la carpeta de destino " + DirDestino;
+      runProblem_ = Estado.TextoEstado();  // the reason, as the run put it
   }
   if (runLog_) {
-    if (!runProblem_.empty()) runLog_->note("ERROR - " + runProblem_);
+    // A run that could not use its destination has logged why itself.
+    if (lastResult_->outcome == RunOutcome::NoDestination) runLog_->note("ERROR - " + runProblem_);
     runLog_->finish(unattendedEnd(lastResult_, Estado, false, false).summary);
     runLog_.reset();
   }
@@ -245,10 +247,9 @@ void TForm1::onRunEnded() {
       }
       break;
     case RunOutcome::DestinationNotCreatable:
-      if (options_.CerrarAlTerminar) {
-        deps_.prompts->error(runProblem_);
-        close();
-      }
+      // Its "ERROR - " line has gone to standard error already where no box can be shown.
+      if (!(options_.CerrarAlTerminar && silent)) deps_.prompts->error(Estado.TextoEstado());
+      if (options_.CerrarAlTerminar) close();
       break;
     case RunOutcome::Finished:
       // An unattended program need not wait up to a second for the timer's next tick.

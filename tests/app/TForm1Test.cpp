@@ -19,6 +19,8 @@
 #include <sys/stat.h>
 
 #include "platform/Errors.h"
+#include "platform/FolderChain.h"
+#include "platform/RunLock.h"
 #include "support/EventLoopWait.h"
 #include "support/FakePrompts.h"
 #include "support/FirstRunRows.h"
@@ -231,6 +233,45 @@ TEST_F(FormTest, ARunWithoutDestinationAsksForOne) {
   EXPECT_NE(TempTree::read(ini).find("DIR_DESTINO=" + tree.path("elegida/")), std::string::npos);
 }
 
+// A destination the window's run cannot use: the run says why in its log, its status and a
+// box, stops its clock and never passes for a finished one.
+class FormUnusableDestination : public FormTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(FormUnusableDestination, SaysWhyAndStopsTheClock) {
+  const bool busy = GetParam();
+  tree.write("src/a.txt", "a", kOld);
+  tree.write("blocked", "a file where the folder should be");
+  const std::string destination = busy ? tree.mkdir("dest") : tree.path("blocked/dest");
+  // Another run (the nightly one) is going on to the same folder.
+  std::optional<RunLock> other;
+  if (busy) {
+    other = RunLock::take(logFolder, resolveFolderPath(destination));
+    ASSERT_EQ(other->state(), RunLock::State::Held);
+  }
+  tree.write("Resguarda.ini", "[CONFIGURACION]\nDIR_DESTINO=" + destination + "\n[TAREAS]\n0=1 " +
+                                  tree.path("src") + "\n");
+  auto form = makeForm();
+  child<QToolButton>(*form, "CopiarBt")->click();
+  ASSERT_TRUE(waitForRunEnd(*form));
+  form->flushRunDisplay();
+  const std::string problem = busy ? "Ya hay una copia en curso hacia " + destination
+                                   : "No se puede crear la carpeta de destino " + destination +
+                                         ": una parte de la ruta es un archivo, no una carpeta";
+  EXPECT_EQ(form->lastResult()->outcome, RunOutcome::DestinationNotCreatable);
+  EXPECT_EQ(logText(*form).toStdString(), "ERROR - " + problem);
+  EXPECT_EQ(text(*form, "Label1").toStdString(), problem);
+  EXPECT_EQ(text(*form, "EstadoLb").toStdString(), problem);
+  EXPECT_FALSE(form->findChild<QTimer*>("Timer1")->isActive());
+  EXPECT_FALSE(child<QToolButton>(*form, "CopiarBt")->isChecked());
+  EXPECT_EQ(prompts.errors, std::vector<std::string>{problem});
+  EXPECT_TRUE(TempTree::files(tree.path("dest")).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Form, FormUnusableDestination, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& row) {
+                           return std::string(row.param ? "AnotherRunGoingOn" : "NotCreatable");
+                         });
+
 TEST_F(FormTest, Memo1ShowsTheTaskListAndItsEditsAndTheAddAndRemoveSave) {
   auto form = makeForm();
   auto* memo = child<QListView>(*form, "Memo1");
@@ -345,7 +386,7 @@ TEST_P(FormCutShortRun, ATaskThatThrowsAnythingEndsWithOneFailureAndTheRunGoesOn
   EXPECT_EQ(form->lastResult()->failures, 0);
   EXPECT_EQ(TempTree::files(tree.path("dest")), std::vector<std::string>{"src/a.txt"});
   // An interactive run keeps no log file.
-  EXPECT_FALSE(TempTree::exists(tree.path("state")));
+  EXPECT_FALSE(TempTree::exists(logFolder + "/ultima-copia.log"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Form, FormCutShortRun, ::testing::Bool(),
