@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
   while (form.runInProgress()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
   QApplication::processEvents();
   const double run = clock.nsecsElapsed() / 1e9;
-  std::printf("rows %d load %.3f show %.3f uncheck+check %.3f run %.3f\n",
-              form.tasks().count(), load, show, checks, run);
+  std::printf("rows %d load %.3f show %.3f uncheck+check %.3f run %.3f\n", form.tasks().count(),
+              load, show, checks, run);
   return 0;
 }

@@ -223,6 +223,11 @@ void TForm1::collectRun() {
     else if (lastResult_->outcome == RunOutcome::DestinationNotCreatable)
       runProblem_ = Estado.TextoEstado();  // the reason, as the run put it
   }
+  // The log belongs to the run going on to the same destination: this one leaves it alone
+  // and says why on standard error only.
+  if (runLog_ && lastResult_->outcome == RunOutcome::DestinationNotCreatable &&
+      Estado.TextoEstado().starts_with(kCopiaEnCurso))
+    runLog_.reset();
   if (runLog_) {
     // A run that could not use its destination has logged why itself.
     if (lastResult_->outcome == RunOutcome::NoDestination) runLog_->note("ERROR - " + runProblem_);
@@ -310,7 +315,13 @@ bool TForm1::FormCloseQuery() {
     saveSettings();
     return true;
   } catch (const std::exception& error) {
-    deps_.prompts->error(error.what());
+    std::string message = error.what();
+    // Standard error is all an unattended program has: it gives the system's reason too.
+    const auto* own = dynamic_cast<const ResguardaError*>(&error);
+    if (options_.CerrarAlTerminar && (deps_.headless || options_.Oculto) && own &&
+        !own->reason().empty())
+      message += ": " + own->reason();
+    deps_.prompts->error(message);
     return false;
   }
 }

@@ -128,7 +128,7 @@ std::string prepareDestination(const RunSnapshot& snapshot, const std::string& r
   // Nothing may land on the system disk in place of a disk that is not plugged in.
   if (destinationDiskMissing(resolved)) return "El disco de destino no está conectado: " + shown;
   lock = RunLock::take(snapshot.stateFolder, resolved);
-  if (lock.state() == RunLock::State::Busy) return "Ya hay una copia en curso hacia " + shown;
+  if (lock.state() == RunLock::State::Busy) return kCopiaEnCurso + shown;
   // Without a state folder there is no lock; the run's log says what is wrong with it.
   // Temporaries that a killed copy left behind, and only those, go before anything else.
   FileCopier::removeRecordedLeftovers();

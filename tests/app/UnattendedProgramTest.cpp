@@ -68,6 +68,16 @@ TEST_F(UnattendedProgram, WithoutADestinationItCannotRun) {
   EXPECT_NE(outcome.err.find("destino"), std::string::npos) << outcome.err;
 }
 
+TEST_F(UnattendedProgram, SettingsThatCannotBeSavedAreExitTwoWithTheReason) {
+  tree.write("docs/a.txt", "a", kOld);
+  writeSettings(tree.path("copias"), {tree.path("docs")});
+  ::chmod(iniPath().c_str(), 0444);
+  const Outcome outcome = run({"-hide"});
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.err.rfind("resguarda: Unable to write to " + iniPath() + ": ", 0), 0u)
+      << outcome.err;
+}
+
 namespace {
 
 // A destination the program cannot use: it sets it up (holding whatever must stay in place
@@ -75,6 +85,7 @@ namespace {
 struct UnusableCase {
   const char* name;
   std::function<std::pair<std::string, std::string>(TempTree&, std::shared_ptr<void>&)> setUp;
+  bool anotherRun = false;  // the log is the other run's: left as it was
 };
 
 class UnattendedUnusable : public UnattendedProgram,
@@ -88,12 +99,13 @@ TEST_P(UnattendedUnusable, ExitsTwoWithOneSpanishLineThatSaysWhy) {
   const auto [destination, problem] = GetParam().setUp(tree, held);
   if (destination.empty()) GTEST_SKIP() << problem;
   writeSettings(destination, {tree.path("docs")});
+  const std::string log = tree.write("state/resguarda/ultima-copia.log", "la copia anterior\n");
   const Outcome outcome = run({"-hide"});
   EXPECT_EQ(outcome.status, 2);
   EXPECT_EQ(outcome.out, "");
   EXPECT_EQ(outcome.err, "ERROR - " + problem + "\n");
-  EXPECT_EQ(linesOf(TempTree::read(stateFolder() + "/ultima-copia.log")),
-            std::vector<std::string>{"ERROR - " + problem});
+  EXPECT_EQ(TempTree::read(log),
+            GetParam().anotherRun ? "la copia anterior\n" : "ERROR - " + problem + "\n");
   EXPECT_FALSE(TempTree::exists(tree.path("copias/docs")));
 }
 
@@ -135,7 +147,8 @@ INSTANTIATE_TEST_SUITE_P(
                                          resolveFolderPath(at.path("copias"))));
                        return std::make_pair(at.path("copias"), "Ya hay una copia en curso hacia " +
                                                                     at.path("copias"));
-                     }}),
+                     },
+                     true}),
     [](const ::testing::TestParamInfo<UnusableCase>& row) { return std::string(row.param.name); });
 
 TEST_F(UnattendedProgram, AnInteractiveStartWithoutADisplayFailsClearly) {
