@@ -19,8 +19,6 @@
 #include <sys/stat.h>
 
 #include "platform/Errors.h"
-#include "platform/FolderChain.h"
-#include "platform/RunLock.h"
 #include "support/EventLoopWait.h"
 #include "support/FakePrompts.h"
 #include "support/FirstRunRows.h"
@@ -235,42 +233,25 @@ TEST_F(FormTest, ARunWithoutDestinationAsksForOne) {
 
 // A destination the window's run cannot use: the run says why in its log, its status and a
 // box, stops its clock and never passes for a finished one.
-class FormUnusableDestination : public FormTest, public ::testing::WithParamInterface<bool> {};
-
-TEST_P(FormUnusableDestination, SaysWhyAndStopsTheClock) {
-  const bool busy = GetParam();
+TEST_F(FormTest, ADestinationThatCannotBeUsedSaysWhyAndStopsTheClock) {
   tree.write("src/a.txt", "a", kOld);
   tree.write("blocked", "a file where the folder should be");
-  const std::string destination = busy ? tree.mkdir("dest") : tree.path("blocked/dest");
-  // Another run (the nightly one) is going on to the same folder.
-  std::optional<RunLock> other;
-  if (busy) {
-    other = RunLock::take(logFolder, resolveFolderPath(destination));
-    ASSERT_EQ(other->state(), RunLock::State::Held);
-  }
+  const std::string destination = tree.path("blocked/dest");
   tree.write("Resguarda.ini", "[CONFIGURACION]\nDIR_DESTINO=" + destination + "\n[TAREAS]\n0=1 " +
                                   tree.path("src") + "\n");
   auto form = makeForm();
   child<QToolButton>(*form, "CopiarBt")->click();
   ASSERT_TRUE(waitForRunEnd(*form));
   form->flushRunDisplay();
-  const std::string problem = busy ? "Ya hay una copia en curso hacia " + destination
-                                   : "No se puede crear la carpeta de destino " + destination +
-                                         ": una parte de la ruta es un archivo, no una carpeta";
-  EXPECT_EQ(form->lastResult()->outcome, RunOutcome::DestinationNotCreatable);
+  const std::string problem = "No se puede crear la carpeta de destino " + destination +
+                              ": una parte de la ruta es un archivo, no una carpeta";
   EXPECT_EQ(logText(*form).toStdString(), "ERROR - " + problem);
   EXPECT_EQ(text(*form, "Label1").toStdString(), problem);
   EXPECT_EQ(text(*form, "EstadoLb").toStdString(), problem);
   EXPECT_FALSE(form->findChild<QTimer*>("Timer1")->isActive());
   EXPECT_FALSE(child<QToolButton>(*form, "CopiarBt")->isChecked());
   EXPECT_EQ(prompts.errors, std::vector<std::string>{problem});
-  EXPECT_TRUE(TempTree::files(tree.path("dest")).empty());
 }
-
-INSTANTIATE_TEST_SUITE_P(Form, FormUnusableDestination, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& row) {
-                           return std::string(row.param ? "AnotherRunGoingOn" : "NotCreatable");
-                         });
 
 TEST_F(FormTest, Memo1ShowsTheTaskListAndItsEditsAndTheAddAndRemoveSave) {
   auto form = makeForm();

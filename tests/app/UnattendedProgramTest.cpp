@@ -112,22 +112,6 @@ TEST_P(UnattendedUnusable, ExitsTwoWithOneSpanishLineThatSaysWhy) {
 INSTANTIATE_TEST_SUITE_P(
     UnattendedProgram, UnattendedUnusable,
     ::testing::Values(
-        UnusableCase{"AFileInTheWay",
-                     [](TempTree& at, std::shared_ptr<void>&) {
-                       at.write("blocked", "a file where the folder should be");
-                       return std::make_pair(at.path("blocked/copias"),
-                                             "No se puede crear la carpeta de destino " +
-                                                 at.path("blocked/copias") +
-                                                 ": una parte de la ruta es un archivo, no una "
-                                                 "carpeta");
-                     }},
-        UnusableCase{"ARelativePath",
-                     [](TempTree&, std::shared_ptr<void>&) {
-                       return std::make_pair(std::string("copias"),
-                                             std::string("La carpeta de destino copias no es una "
-                                                         "ruta completa: tiene que empezar por "
-                                                         "\"/\""));
-                     }},
         UnusableCase{"AReadOnlyDisk",
                      [](TempTree& at, std::shared_ptr<void>& held) {
                        auto disk = std::make_shared<SmallTmpfs>(at.path("disk"));
