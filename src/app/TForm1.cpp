@@ -56,6 +56,11 @@ RunResult endCutShortRun(TEstad& estado, RunObserver& observer, RunControl& cont
   return result;
 }
 
+std::string reasonOf(const std::exception& error) {
+  const auto* own = dynamic_cast<const ResguardaError*>(&error);
+  return own ? own->reason() : std::string();
+}
+
 }  // namespace
 
 TForm1::TForm1(const StartupOptions& options, FormDependencies dependencies, QWidget* parent)
@@ -82,15 +87,22 @@ void TForm1::FormCreate() {
   } catch (const std::exception& error) {
     // Start-up goes on with an empty list; "-hide" is not applied then.
     keepSettingsFile_ = true;
-    deps_.prompts->error(error.what());
+    deps_.prompts->error(withReason(error.what(), reasonOf(error)));
     return;
   }
+}
+
+std::string TForm1::withReason(const std::string& message, const std::string& reason) const {
+  // Standard error is all an unattended program without a window has: it gives the system's
+  // reason too. The boxes keep their documented texts.
+  const bool silent = deps_.headless || options_.Oculto;
+  return options_.CerrarAlTerminar && silent && !reason.empty() ? message + ": " + reason : message;
 }
 
 void TForm1::applyLoadedSettings(const LoadedSettings& loaded) {
   if (loaded.unreadable) {
     keepSettingsFile_ = true;
-    deps_.prompts->error("Cannot open file " + deps_.iniPath);
+    deps_.prompts->error(withReason("Cannot open file " + deps_.iniPath, loaded.unreadableReason));
   }
   DirDestino = loaded.dirDestino;
   Gauge1->setRange(0, loaded.gaugeMaximum);
@@ -315,13 +327,7 @@ bool TForm1::FormCloseQuery() {
     saveSettings();
     return true;
   } catch (const std::exception& error) {
-    std::string message = error.what();
-    // Standard error is all an unattended program has: it gives the system's reason too.
-    const auto* own = dynamic_cast<const ResguardaError*>(&error);
-    if (options_.CerrarAlTerminar && (deps_.headless || options_.Oculto) && own &&
-        !own->reason().empty())
-      message += ": " + own->reason();
-    deps_.prompts->error(message);
+    deps_.prompts->error(withReason(error.what(), reasonOf(error)));
     return false;
   }
 }

@@ -68,13 +68,19 @@ TEST_F(UnattendedProgram, WithoutADestinationItCannotRun) {
   EXPECT_NE(outcome.err.find("destino"), std::string::npos) << outcome.err;
 }
 
-TEST_F(UnattendedProgram, SettingsThatCannotBeSavedAreExitTwoWithTheReason) {
+TEST_F(UnattendedProgram, SettingsThatCannotBeReadOrSavedAreExitTwoWithTheReason) {
   tree.write("docs/a.txt", "a", kOld);
   writeSettings(tree.path("copias"), {tree.path("docs")});
   ::chmod(iniPath().c_str(), 0444);
-  const Outcome outcome = run({"-hide"});
+  Outcome outcome = run({"-hide"});
   EXPECT_EQ(outcome.status, 2);
   EXPECT_EQ(outcome.err.rfind("resguarda: Unable to write to " + iniPath() + ": ", 0), 0u)
+      << outcome.err;
+  ::unlink(iniPath().c_str());
+  tree.mkdir("app/Resguarda.ini");  // a folder cannot be read as the settings
+  outcome = run({"-hide"});
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.err.rfind("resguarda: Cannot open file " + iniPath() + ": ", 0), 0u)
       << outcome.err;
 }
 
