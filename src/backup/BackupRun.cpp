@@ -129,7 +129,8 @@ std::string prepareDestination(const RunSnapshot& snapshot, const std::string& r
   if (destinationDiskMissing(resolved)) return "El disco de destino no está conectado: " + shown;
   lock = RunLock::take(snapshot.stateFolder, resolved);
   if (lock.state() == RunLock::State::Busy) return kCopiaEnCurso + shown;
-  // Without a state folder there is no lock; the run's log says what is wrong with it.
+  // (Without a usable state folder there is no lock; an unattended run's log says why.)
+
   // Temporaries that a killed copy left behind, and only those, go before anything else.
   FileCopier::removeRecordedLeftovers();
   if (const int err = createDestinationFolder(resolved))
