@@ -67,8 +67,7 @@ void RunDisplay::runEnded(const RunResult& result) {
   pending_.gauge.push_back(GaugeOp::Reset);
   pending_.progress = true;
   // After a finished run the timer goes on showing the time since it began; a stopped run,
-  // or one that never began, leaves it still.
-  pending_.timer = result.outcome == RunOutcome::Finished ||
-                   result.outcome == RunOutcome::DestinationNotCreatable;
+  // or one that could not begin, leaves it still.
+  pending_.timer = result.outcome == RunOutcome::Finished;
   pending_.copyButtonRaised = result.outcome != RunOutcome::Stopped;
 }

@@ -10,6 +10,7 @@
 #include "platform/Errors.h"
 #include "platform/NewFile.h"
 #include "platform/PathText.h"
+#include "platform/PrivateFolder.h"
 #include "platform/ReplaceFile.h"
 #include "platform/WriteAll.h"
 
@@ -18,27 +19,6 @@ namespace {
 std::string environment(const char* name) {
   const char* value = std::getenv(name);
   return value ? value : "";
-}
-
-// Creates the missing folders down to `folder`, each readable by its owner only (the log
-// names the user's files). Returns 0 or an errno.
-int makePrivateFolders(const std::string& folder) {
-  for (size_t end = 1; end <= folder.size(); ++end) {
-    if (end != folder.size() && folder[end] != '/') continue;
-    const std::string part = folder.substr(0, end);
-    if (::mkdir(part.c_str(), 0700) == 0)
-      ::chmod(part.c_str(), 0700);
-    else if (errno != EEXIST)
-      return errno;
-  }
-  // The folder itself must be ours and no link: a program run as root with another user's
-  // HOME must not be led to write where that user chooses.
-  struct stat st {};
-  if (::lstat(folder.c_str(), &st) != 0) return errno;
-  if (S_ISLNK(st.st_mode)) return ELOOP;
-  if (!S_ISDIR(st.st_mode)) return ENOTDIR;
-  if (st.st_uid != ::geteuid()) return EPERM;
-  return 0;
 }
 
 std::string reasonOf(const std::exception& error) {
@@ -102,7 +82,7 @@ RunLog::RunLog(RunObserver& display, const std::string& folder, int errorFd)
     return;
   }
   const std::string path = folder_ + "/" + kFileName;
-  if (const int err = makePrivateFolders(folder_)) {
+  if (const int err = makePrivateFolder(folder_)) {
     problem("no se puede escribir el registro de la copia " + path + ": " + systemReason(err));
     return;
   }

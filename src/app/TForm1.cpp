@@ -56,6 +56,11 @@ RunResult endCutShortRun(TEstad& estado, RunObserver& observer, RunControl& cont
   return result;
 }
 
+std::string reasonOf(const std::exception& error) {
+  const auto* own = dynamic_cast<const ResguardaError*>(&error);
+  return own ? own->reason() : std::string();
+}
+
 }  // namespace
 
 TForm1::TForm1(const StartupOptions& options, FormDependencies dependencies, QWidget* parent)
@@ -82,15 +87,22 @@ void TForm1::FormCreate() {
   } catch (const std::exception& error) {
     // Start-up goes on with an empty list; "-hide" is not applied then.
     keepSettingsFile_ = true;
-    deps_.prompts->error(error.what());
+    deps_.prompts->error(withReason(error.what(), reasonOf(error)));
     return;
   }
+}
+
+std::string TForm1::withReason(const std::string& message, const std::string& reason) const {
+  // Standard error is all an unattended program without a window has: it gives the system's
+  // reason too. The boxes keep their documented texts.
+  const bool silent = deps_.headless || options_.Oculto;
+  return options_.CerrarAlTerminar && silent && !reason.empty() ? message + ": " + reason : message;
 }
 
 void TForm1::applyLoadedSettings(const LoadedSettings& loaded) {
   if (loaded.unreadable) {
     keepSettingsFile_ = true;
-    deps_.prompts->error("Cannot open file " + deps_.iniPath);
+    deps_.prompts->error(withReason("Cannot open file " + deps_.iniPath, loaded.unreadableReason));
   }
   DirDestino = loaded.dirDestino;
   Gauge1->setRange(0, loaded.gaugeMaximum);
@@ -108,6 +120,7 @@ void TForm1::guarded(const std::function<void()>& handler) {
 RunSnapshot TForm1::takeSnapshot() const {
   RunSnapshot snapshot;
   snapshot.dirDestino = DirDestino;
+  snapshot.stateFolder = deps_.runLogFolder;
   for (const TaskRow& row : tasks_.rows())
     snapshot.rows.push_back({row.text, row.path, row.checked, row.text == kMailTaskText});
   return snapshot;
@@ -220,10 +233,16 @@ void TForm1::collectRun() {
     if (lastResult_->outcome == RunOutcome::NoDestination)
       runProblem_ = "No hay carpeta de destino: elija una con la ventana de Resguarda";
     else if (lastResult_->outcome == RunOutcome::DestinationNotCreatable)
-      runProblem_ = "No se puede crear la carpeta de destino " + DirDestino;
+      runProblem_ = Estado.TextoEstado();  // the reason, as the run put it
   }
+  // The log belongs to the run going on to the same destination: this one leaves it alone
+  // and says why on standard error only.
+  if (runLog_ && lastResult_->outcome == RunOutcome::DestinationNotCreatable &&
+      Estado.TextoEstado().starts_with(kCopiaEnCurso))
+    runLog_.reset();
   if (runLog_) {
-    if (!runProblem_.empty()) runLog_->note("ERROR - " + runProblem_);
+    // A run that could not use its destination has logged why itself.
+    if (lastResult_->outcome == RunOutcome::NoDestination) runLog_->note("ERROR - " + runProblem_);
     runLog_->finish(unattendedEnd(lastResult_, Estado, false, false).summary);
     runLog_.reset();
   }
@@ -245,10 +264,9 @@ void TForm1::onRunEnded() {
       }
       break;
     case RunOutcome::DestinationNotCreatable:
-      if (options_.CerrarAlTerminar) {
-        deps_.prompts->error(runProblem_);
-        close();
-      }
+      // Its "ERROR - " line has gone to standard error already where no box can be shown.
+      if (!(options_.CerrarAlTerminar && silent)) deps_.prompts->error(Estado.TextoEstado());
+      if (options_.CerrarAlTerminar) close();
       break;
     case RunOutcome::Finished:
       // An unattended program need not wait up to a second for the timer's next tick.
@@ -309,7 +327,7 @@ bool TForm1::FormCloseQuery() {
     saveSettings();
     return true;
   } catch (const std::exception& error) {
-    deps_.prompts->error(error.what());
+    deps_.prompts->error(withReason(error.what(), reasonOf(error)));
     return false;
   }
 }

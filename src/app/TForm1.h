@@ -101,6 +101,8 @@ class TForm1 : public QMainWindow {
   void saveSettings();
   void guarded(const std::function<void()>& handler);
   RunSnapshot takeSnapshot() const;
+  // A message for the error box, with the system's reason where only standard error tells.
+  std::string withReason(const std::string& message, const std::string& reason) const;
 
   StartupOptions options_;
   FormDependencies deps_;

@@ -23,11 +23,10 @@ UnattendedEnd unattendedEnd(const std::optional<RunResult>& lastResult, const TE
       end.status = 3;
       break;
     case RunOutcome::NoDestination:
+    case RunOutcome::DestinationNotCreatable:
+      // Nothing ran: the one line that says why is all there is to tell.
       end.status = 2;
       return end;
-    case RunOutcome::DestinationNotCreatable:
-      end.status = 2;
-      break;
   }
   if (settingsUnwritable && end.status < 2) end.status = 2;
   if (signalled) end.status = 3;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <stdexcept>
+#include <unordered_map>
 #include <vector>
 
 #include "backup/CopiarCarpeta.h"
@@ -15,6 +16,7 @@
 #include "platform/Errors.h"
 #include "platform/FolderChain.h"
 #include "platform/PathText.h"
+#include "platform/RunLock.h"
 
 namespace {
 
@@ -44,9 +46,16 @@ std::string destinationName(const std::string& path) {
 }
 
 // Tasks whose folders share a name are merged in one destination folder, as the layout of
-// stored backups has always been: the user is told at the start of every such run.
+// stored backups has always been: the user is told at the start of every such run. Names
+// that differ only by case are one folder on the disks most people back up to (FAT, exFAT).
+// Each row is told of the earliest row before it with that name and another path.
 void warnSharedDestinations(const RunSnapshot& snapshot, RunContext& run) {
-  std::vector<const RunSnapshot::Row*> seen;
+  // The first row of each name, and the first one after it with another path.
+  struct Earlier {
+    const RunSnapshot::Row* first = nullptr;
+    const RunSnapshot::Row* otherPath = nullptr;
+  };
+  std::unordered_map<std::string, Earlier> byName;
   const bool mailChecked =
       std::any_of(snapshot.rows.begin(), snapshot.rows.end(),
                   [](const RunSnapshot::Row& row) { return row.checked && row.mailTask; });
@@ -54,18 +63,81 @@ void warnSharedDestinations(const RunSnapshot& snapshot, RunContext& run) {
     if (!row.checked || row.mailTask || row.path.empty() || row.path.front() != '/') continue;
     const std::string name = destinationName(row.path);
     if (name.empty()) continue;
-    for (const RunSnapshot::Row* earlier : seen) {
-      if (destinationName(earlier->path) != name || earlier->path == row.path) continue;
-      run.log("AVISO - Las carpetas " + earlier->path + " y " + row.path +
-              " se copian en la misma carpeta " + run.dirDestino + name +
-              ": los archivos con el mismo nombre no se guardan por separado");
-      break;
+    Earlier& earlier = byName[asciiLower(name)];
+    if (!earlier.first) {
+      earlier.first = &row;
+    } else {
+      const RunSnapshot::Row* shared =
+          earlier.first->path != row.path ? earlier.first : earlier.otherPath;
+      if (shared)
+        run.log("AVISO - Las carpetas " + shared->path + " y " + row.path +
+                " se copian en la misma carpeta " + run.dirDestino +
+                destinationName(earlier.first->path) +
+                ": los archivos con el mismo nombre no se guardan por separado");
+      if (!earlier.otherPath && earlier.first->path != row.path) earlier.otherPath = &row;
     }
-    if (mailChecked && (name == kMailFolder || name == kAttachmentFolder))
+    if (mailChecked && (asciiLower(name) == kMailFolder || asciiLower(name) == kAttachmentFolder))
       run.log("AVISO - La carpeta " + row.path + " se copia en " + run.dirDestino + name +
               ", donde también se guardan los mensajes de correo extraídos");
-    seen.push_back(&row);
   }
+}
+
+// The reason a destination folder could not be made, in the user's words.
+std::string folderReason(int err) {
+  switch (err) {
+    case ENOENT:
+      return "no existe la carpeta que la contiene";
+    case ENOTDIR:
+      return "una parte de la ruta es un archivo, no una carpeta";
+    case EACCES:
+    case EPERM:
+      return "no hay permiso para crearla";
+    case EROFS:
+      return "el disco es de solo lectura";
+    case ENOSPC:
+    case EDQUOT:
+      return "el disco está lleno";
+    case ELOOP:
+      return "la ruta tiene demasiados enlaces simbólicos";
+    case ENAMETOOLONG:
+      return "la ruta es demasiado larga";
+    default:
+      return systemReason(err);
+  }
+}
+
+void logLine(RunObserver& observer, const std::string& line) noexcept {
+  try {
+    observer.logLine(line);
+  } catch (...) {
+    // The run's end says it all the same.
+  }
+}
+
+// Why the run cannot use its destination, "" when it can. The folder is made here, and the
+// lock is taken before anything is written.
+std::string prepareDestination(const RunSnapshot& snapshot, const std::string& resolved,
+                               RunLock& lock) {
+  const std::string shown = withoutTrailingSlash(snapshot.dirDestino);
+  // A hand-edited settings file may hold one; it would depend on the current folder.
+  if (snapshot.dirDestino.front() != '/')
+    return "La carpeta de destino " + shown +
+           " no es una ruta completa: tiene que empezar por \"/\"";
+  if (resolved.empty())
+    return "No se puede crear la carpeta de destino " + shown + ": " + folderReason(ENOENT);
+  // Nothing may land on the system disk in place of a disk that is not plugged in.
+  if (destinationDiskMissing(resolved)) return "El disco de destino no está conectado: " + shown;
+  lock = RunLock::take(snapshot.stateFolder, resolved);
+  if (lock.state() == RunLock::State::Busy) return kCopiaEnCurso + shown;
+  // (Without a usable state folder there is no lock; an unattended run's log says why.)
+
+  // Temporaries that a killed copy left behind, and only those, go before anything else.
+  FileCopier::removeRecordedLeftovers();
+  if (const int err = createDestinationFolder(resolved))
+    return "No se puede crear la carpeta de destino " + shown + ": " + folderReason(err);
+  if (destinationReadOnly(resolved) != 0)
+    return "No se puede escribir en la carpeta de destino " + shown + ": " + folderReason(EROFS);
+  return {};
 }
 
 // "Finalizado." is shown once the copies are on the disk, so that it can be unplugged.
@@ -126,25 +198,28 @@ RunResult Resguarda(const RunSnapshot& snapshot, TEstad& estado, RunObserver& ob
   // Links, "." and ".." in the destination are resolved once: the whole run writes to the
   // folder they led to at its start, and the guard for unmounted disks sees the real place.
   const std::string resolved = resolveFolderPath(snapshot.dirDestino);
-  // Temporaries that a killed copy left behind, and only those, go before anything else.
-  FileCopier::removeRecordedLeftovers();
-  RunContext run{estado, observer, control,
-                 resolved.empty()  ? snapshot.dirDestino
-                 : resolved == "/" ? resolved
-                                   : resolved + "/"};
-  const bool destinationReady = createDestinationFolder(run.dirDestino);
-  if (destinationReady) {
-    setStatus(estado, observer, kCopiando);
-    try {
-      carryOutTasks(snapshot, run, mailTask);
-    } catch (const std::exception& error) {
-      // Whatever goes wrong, the run still ends and says so.
-      run.fail(run.dirDestino, error);
-    } catch (...) {
-      run.fail(run.dirDestino, unknownError(run.dirDestino));
-    }
-    if (!control.abandon && estado.Copiados + estado.Actualizados > 0) flushDestination(run);
+  RunLock lock;  // held until the run has ended
+  const std::string problem = prepareDestination(snapshot, resolved, lock);
+  if (!problem.empty()) {
+    logLine(observer, "ERROR - " + problem);
+    control.go = false;
+    setStatus(estado, observer, problem.c_str());
+    const RunResult notRun{RunOutcome::DestinationNotCreatable, 0};
+    observer.runEnded(notRun);
+    return notRun;
   }
+
+  RunContext run{estado, observer, control, resolved == "/" ? resolved : resolved + "/"};
+  setStatus(estado, observer, kCopiando);
+  try {
+    carryOutTasks(snapshot, run, mailTask);
+  } catch (const std::exception& error) {
+    // Whatever goes wrong, the run still ends and says so.
+    run.fail(run.dirDestino, error);
+  } catch (...) {
+    run.fail(run.dirDestino, unknownError(run.dirDestino));
+  }
+  if (!control.abandon && estado.Copiados + estado.Actualizados > 0) flushDestination(run);
 
   RunResult result{RunOutcome::Finished, run.failures};
   if (!control.go) {
@@ -152,7 +227,6 @@ RunResult Resguarda(const RunSnapshot& snapshot, TEstad& estado, RunObserver& ob
     setStatus(estado, observer, kDetenido);
   } else {
     control.go = false;
-    if (!destinationReady) result.outcome = RunOutcome::DestinationNotCreatable;
     setStatus(estado, observer, kFinalizado);
   }
   observer.runEnded(result);

@@ -17,6 +17,9 @@ struct RunSnapshot {
   };
   std::vector<Row> rows;
   std::string dirDestino;  // empty or ending in "/"
+  // Where runs take their lock on a destination, one run per destination at a time; "" for
+  // no lock.
+  std::string stateFolder = {};
 };
 
 // The mail extraction task; it reports through the run context and may throw, which ends

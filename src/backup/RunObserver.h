@@ -6,7 +6,7 @@ enum class RunOutcome {
   Finished,                 // "Finalizado."
   Stopped,                  // "Detenido."
   NoDestination,            // nothing ran; the destination has to be chosen
-  DestinationNotCreatable,  // "Finalizado." without any task carried out
+  DestinationNotCreatable,  // nothing ran: the destination could not be used (the status says why)
 };
 
 struct RunResult {

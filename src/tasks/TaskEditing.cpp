@@ -1,6 +1,7 @@
 #include "tasks/TaskEditing.h"
 
 #include "platform/DestinationFolder.h"
+#include "platform/FolderChain.h"
 #include "platform/PathText.h"
 #include "tasks/Prompts.h"
 #include "tasks/TaskList.h"
@@ -32,8 +33,11 @@ void checkAll(TaskList& tasks, bool checked) {
 }
 
 bool chooseDestination(std::string& dirDestino, Prompts& prompts) {
-  // A destination whose folder was deleted is made again, so that the picker can show it.
-  if (!dirDestino.empty()) createDestinationFolder(dirDestino);
+  // A destination whose folder was deleted is made again, so that the picker can show it;
+  // never one that would depend on the current folder, nor one on the system disk in place
+  // of a disk that is not plugged in.
+  const std::string resolved = resolveFolderPath(dirDestino);
+  if (!resolved.empty() && !destinationDiskMissing(resolved)) createDestinationFolder(resolved);
   std::string folder = withoutTrailingSlash(dirDestino);
   if (!prompts.pickFolder(folder, "Carpeta donde Guardar la Copia de Seguridad")) return false;
   dirDestino = folder;

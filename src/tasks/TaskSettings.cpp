@@ -43,8 +43,9 @@ LoadedSettings CargarTareas(const std::string& iniPath, TaskList& tasks,
   IniFile ini;
   try {
     ini = IniFile::loadForUpdate(iniPath);
-  } catch (const ResguardaError&) {
+  } catch (const ResguardaError& error) {
     loaded.unreadable = true;
+    loaded.unreadableReason = error.reason();
     return loaded;
   }
   loaded.dirDestino = normalDirDestino(ini.value(kConfigSection, kDestinationKey));

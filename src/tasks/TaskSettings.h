@@ -12,10 +12,11 @@ inline constexpr const char* kCaption = "Resguarda v3.0";
 
 // What a load leaves besides the rows.
 struct LoadedSettings {
-  bool fromFile = false;    // false: first run, the default list was built
-  std::string dirDestino;   // normal form: empty or ending in "/"
-  int gaugeMaximum = 1;     // 1 + the rows loaded checked from the file
-  bool unreadable = false;  // the file is there but could not be read: the list is empty
+  bool fromFile = false;              // false: first run, the default list was built
+  std::string dirDestino;             // normal form: empty or ending in "/"
+  int gaugeMaximum = 1;               // 1 + the rows loaded checked from the file
+  bool unreadable = false;            // the file is there but could not be read: the list is empty
+  std::string unreadableReason = {};  // the system's reason for that
 };
 
 // Empty, or ending in "/".

@@ -226,7 +226,9 @@ INSTANTIATE_TEST_SUITE_P(
                             // The body is markup to some desktops.
                             return std::make_pair(std::string("No se pudo hacer la copia."),
                                                   "No se puede crear la carpeta de destino " +
-                                                      p.files().path("blocked/a&amp;b/"));
+                                                      p.files().path("blocked/a&amp;b") +
+                                                      ": una parte de la ruta es un archivo, no "
+                                                      "una carpeta");
                           },
                           2}),
     [](const testing::TestParamInfo<NotifyCase>& p) { return std::string(p.param.name); });

@@ -100,12 +100,24 @@ INSTANTIATE_TEST_SUITE_P(
                                d.statusChanged("Copiando...");
                                d.taskStarted("/a", false);
                                d.statusChanged("Finalizado.");
-                               d.runEnded({RunOutcome::DestinationNotCreatable, 0});
+                               d.runEnded({RunOutcome::Finished, 0});
                              },
                              "Finalizado.",
                              {Op::Step, Op::Reset},
                              false,
                              true,
+                             true,
+                             true},
+                    Gathered{"ADestinationThatCannotBeUsedStopsTheClockAndSaysWhy",
+                             [](RunDisplay& d) {
+                               d.runStarted();
+                               d.statusChanged("El disco de destino no está conectado: /mnt/d");
+                               d.runEnded({RunOutcome::DestinationNotCreatable, 0});
+                             },
+                             "El disco de destino no está conectado: /mnt/d",
+                             {Op::Reset},
+                             false,
+                             false,
                              true,
                              true}),
     [](const auto& p) { return std::string(p.param.name); });

@@ -231,6 +231,28 @@ TEST_F(FormTest, ARunWithoutDestinationAsksForOne) {
   EXPECT_NE(TempTree::read(ini).find("DIR_DESTINO=" + tree.path("elegida/")), std::string::npos);
 }
 
+// A destination the window's run cannot use: the run says why in its log, its status and a
+// box, stops its clock and never passes for a finished one.
+TEST_F(FormTest, ADestinationThatCannotBeUsedSaysWhyAndStopsTheClock) {
+  tree.write("src/a.txt", "a", kOld);
+  tree.write("blocked", "a file where the folder should be");
+  const std::string destination = tree.path("blocked/dest");
+  tree.write("Resguarda.ini", "[CONFIGURACION]\nDIR_DESTINO=" + destination + "\n[TAREAS]\n0=1 " +
+                                  tree.path("src") + "\n");
+  auto form = makeForm();
+  child<QToolButton>(*form, "CopiarBt")->click();
+  ASSERT_TRUE(waitForRunEnd(*form));
+  form->flushRunDisplay();
+  const std::string problem = "No se puede crear la carpeta de destino " + destination +
+                              ": una parte de la ruta es un archivo, no una carpeta";
+  EXPECT_EQ(logText(*form).toStdString(), "ERROR - " + problem);
+  EXPECT_EQ(text(*form, "Label1").toStdString(), problem);
+  EXPECT_EQ(text(*form, "EstadoLb").toStdString(), problem);
+  EXPECT_FALSE(form->findChild<QTimer*>("Timer1")->isActive());
+  EXPECT_FALSE(child<QToolButton>(*form, "CopiarBt")->isChecked());
+  EXPECT_EQ(prompts.errors, std::vector<std::string>{problem});
+}
+
 TEST_F(FormTest, Memo1ShowsTheTaskListAndItsEditsAndTheAddAndRemoveSave) {
   auto form = makeForm();
   auto* memo = child<QListView>(*form, "Memo1");
@@ -345,7 +367,7 @@ TEST_P(FormCutShortRun, ATaskThatThrowsAnythingEndsWithOneFailureAndTheRunGoesOn
   EXPECT_EQ(form->lastResult()->failures, 0);
   EXPECT_EQ(TempTree::files(tree.path("dest")), std::vector<std::string>{"src/a.txt"});
   // An interactive run keeps no log file.
-  EXPECT_FALSE(TempTree::exists(tree.path("state")));
+  EXPECT_FALSE(TempTree::exists(logFolder + "/ultima-copia.log"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Form, FormCutShortRun, ::testing::Bool(),

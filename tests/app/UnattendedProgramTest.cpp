@@ -1,8 +1,12 @@
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <memory>
 
 #include "UnattendedFixture.h"
+#include "platform/FolderChain.h"
+#include "platform/RunLock.h"
+#include "support/SmallTmpfs.h"
 #include "support/TestData.h"
 
 namespace {
@@ -64,14 +68,78 @@ TEST_F(UnattendedProgram, WithoutADestinationItCannotRun) {
   EXPECT_NE(outcome.err.find("destino"), std::string::npos) << outcome.err;
 }
 
-TEST_F(UnattendedProgram, ADestinationThatCannotBeCreatedCannotRun) {
+TEST_F(UnattendedProgram, SettingsThatCannotBeReadOrSavedAreExitTwoWithTheReason) {
   tree.write("docs/a.txt", "a", kOld);
-  tree.write("blocked", "a file where the folder should be");
-  writeSettings(tree.path("blocked/copias"), {tree.path("docs")});
-  const Outcome outcome = run({"x"});
+  writeSettings(tree.path("copias"), {tree.path("docs")});
+  ::chmod(iniPath().c_str(), 0444);
+  Outcome outcome = run({"-hide"});
   EXPECT_EQ(outcome.status, 2);
-  EXPECT_EQ(outcome.out, "Finalizado. Actualizados: 0 Copiados: 0 Revisados: 0\n");
+  EXPECT_EQ(outcome.err.rfind("resguarda: Unable to write to " + iniPath() + ": ", 0), 0u)
+      << outcome.err;
+  ::unlink(iniPath().c_str());
+  tree.mkdir("app/Resguarda.ini");  // a folder cannot be read as the settings
+  outcome = run({"-hide"});
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.err.rfind("resguarda: Cannot open file " + iniPath() + ": ", 0), 0u)
+      << outcome.err;
 }
+
+namespace {
+
+// A destination the program cannot use: it sets it up (holding whatever must stay in place
+// while the program runs) and gives DIR_DESTINO and the line the program must say.
+struct UnusableCase {
+  const char* name;
+  std::function<std::pair<std::string, std::string>(TempTree&, std::shared_ptr<void>&)> setUp;
+  bool anotherRun = false;  // the log is the other run's: left as it was
+};
+
+class UnattendedUnusable : public UnattendedProgram,
+                           public ::testing::WithParamInterface<UnusableCase> {};
+
+}  // namespace
+
+TEST_P(UnattendedUnusable, ExitsTwoWithOneSpanishLineThatSaysWhy) {
+  tree.write("docs/a.txt", "a", kOld);
+  std::shared_ptr<void> held;
+  const auto [destination, problem] = GetParam().setUp(tree, held);
+  if (destination.empty()) GTEST_SKIP() << problem;
+  writeSettings(destination, {tree.path("docs")});
+  const std::string log = tree.write("state/resguarda/ultima-copia.log", "la copia anterior\n");
+  const Outcome outcome = run({"-hide"});
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(outcome.err, "ERROR - " + problem + "\n");
+  EXPECT_EQ(TempTree::read(log),
+            GetParam().anotherRun ? "la copia anterior\n" : "ERROR - " + problem + "\n");
+  EXPECT_FALSE(TempTree::exists(tree.path("copias/docs")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    UnattendedProgram, UnattendedUnusable,
+    ::testing::Values(
+        UnusableCase{"AReadOnlyDisk",
+                     [](TempTree& at, std::shared_ptr<void>& held) {
+                       auto disk = std::make_shared<SmallTmpfs>(at.path("disk"));
+                       held = disk;
+                       if (!disk->mounted() || ::mount(nullptr, disk->folder().c_str(), nullptr,
+                                                       MS_REMOUNT | MS_RDONLY, nullptr) != 0)
+                         return std::make_pair(std::string(), std::string("no mounts here"));
+                       return std::make_pair(at.path("disk"),
+                                             "No se puede escribir en la carpeta de destino " +
+                                                 at.path("disk") + ": el disco es de solo lectura");
+                     }},
+        UnusableCase{"AnotherRunGoingOn",
+                     [](TempTree& at, std::shared_ptr<void>& held) {
+                       at.mkdir("copias");
+                       held = std::make_shared<RunLock>(
+                           RunLock::take(at.path("state/resguarda"),  // the program's state folder
+                                         resolveFolderPath(at.path("copias"))));
+                       return std::make_pair(at.path("copias"), "Ya hay una copia en curso hacia " +
+                                                                    at.path("copias"));
+                     },
+                     true}),
+    [](const ::testing::TestParamInfo<UnusableCase>& row) { return std::string(row.param.name); });
 
 TEST_F(UnattendedProgram, AnInteractiveStartWithoutADisplayFailsClearly) {
   const Outcome outcome = run({});
@@ -133,9 +201,11 @@ TEST_F(UnattendedProgram, EveryRunLeavesItsWholeLogAndKeepsThePreviousOne) {
   EXPECT_EQ(second.err, "");
   EXPECT_EQ(TempTree::read(stateFolder() + "/ultima-copia.1.log"), firstLog);
   EXPECT_EQ(linesOf(TempTree::read(log)).back() + "\n", second.out);
-  // Nothing else of the log's is left there (the copier keeps its own folder of temporaries).
+  // Nothing else of the log's is left there (the copier keeps its own folder of temporaries,
+  // and runs their locks).
   std::vector<std::string> left = TempTree::list(stateFolder());
   std::erase(left, "temporales");
+  std::erase_if(left, [](const std::string& name) { return name.ends_with(".lock"); });
   EXPECT_EQ(left, (std::vector<std::string>{"ultima-copia.1.log", "ultima-copia.log"}));
 }
 

@@ -4,10 +4,18 @@
 
 #include <unistd.h>
 
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+#include <functional>
 #include <new>
 #include <stdexcept>
 
 #include "platform/Errors.h"
+#include "platform/FolderChain.h"
+#include "platform/RunLock.h"
+#include "support/ForkedChild.h"
 #include "support/RecordingObserver.h"
 #include "support/TempTree.h"
 
@@ -108,15 +116,97 @@ TEST(Resguarda, NoDestinationRaisesTheButtonAndRunsNothing) {
   EXPECT_FALSE(f.control.go);
 }
 
-TEST(Resguarda, DestinationThatCannotBeCreatedFinishesWithoutTasks) {
+namespace {
+
+// A destination the run cannot use, and what the run must say of it.
+struct UnusableCase {
+  const char* name;
+  std::function<std::string(TempTree&)> destination;  // DIR_DESTINO
+  std::function<std::string(TempTree&)> problem;
+};
+
+class UnusableDestination : public ::testing::TestWithParam<UnusableCase> {};
+
+}  // namespace
+
+TEST_P(UnusableDestination, RunsNothingAndSaysWhyInTheLogAndTheStatus) {
   RunFixture f;
   f.tree.write("uno/a.txt", "a", kOld);
   f.tree.write("file", "not a folder");
-  const RunResult result = f.run({{folderRow(f.tree.path("uno"))}, f.tree.path("file/dest/")});
+  // A relative destination must not be taken from the current folder.
+  char here[4096];
+  ASSERT_NE(::getcwd(here, sizeof here), nullptr);
+  ASSERT_EQ(::chdir(f.tree.root().c_str()), 0);
+  const RunResult result = f.run({{folderRow(f.tree.path("uno"))}, GetParam().destination(f.tree)});
+  ASSERT_EQ(::chdir(here), 0);
+  const std::string problem = GetParam().problem(f.tree);
   EXPECT_EQ(result.outcome, RunOutcome::DestinationNotCreatable);
-  EXPECT_EQ(f.observer.events(), (std::vector<std::string>{"start", "status:Finalizado.",
-                                                           "end:DestinationNotCreatable/0"}));
-  EXPECT_EQ(f.estado.TextoEstado(), "Finalizado.");
+  EXPECT_EQ(f.observer.events(),
+            (std::vector<std::string>{"start", "log:ERROR - " + problem, "status:" + problem,
+                                      "end:DestinationNotCreatable/0"}));
+  EXPECT_EQ(f.estado.TextoEstado(), problem);
+  EXPECT_EQ(f.estado.Revisados, 0);
+  EXPECT_FALSE(f.control.go);
+  EXPECT_EQ(TempTree::list(f.tree.root()), (std::vector<std::string>{"file", "uno"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Resguarda, UnusableDestination,
+    ::testing::Values(
+        UnusableCase{"AFileInTheWay", [](TempTree& at) { return at.path("file/dest/"); },
+                     [](TempTree& at) {
+                       return "No se puede crear la carpeta de destino " + at.path("file/dest") +
+                              ": una parte de la ruta es un archivo, no una carpeta";
+                     }},
+        UnusableCase{"ARelativePath", [](TempTree&) { return std::string("copias/hoy/"); },
+                     [](TempTree&) {
+                       return std::string(
+                           "La carpeta de destino copias/hoy no es una ruta completa: tiene "
+                           "que empezar por \"/\"");
+                     }}),
+    [](const ::testing::TestParamInfo<UnusableCase>& row) { return std::string(row.param.name); });
+
+TEST(Resguarda, AFolderLeftByAnUnpluggedDiskIsNeverWrittenTo) {
+  // In a mount namespace of its own, /media is a tmpfs of the test's.
+  const std::string answer = runInChild([]() -> std::string {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", "/media", "tmpfs", 0, "size=1m") != 0)
+      return "no mounts";
+    ::mkdir("/media/ana", 0755);
+    ::mkdir("/media/ana/DISCO", 0755);
+    RunFixture f;
+    f.tree.write("uno/a.txt", "a", kOld);
+    const RunResult result = f.run({{folderRow(f.tree.path("uno"))}, "/media/ana/DISCO/copias/"});
+    std::string out = f.estado.TextoEstado() + "|" + f.observer.logLines().at(0);
+    if (result.outcome != RunOutcome::DestinationNotCreatable) out += "|ran";
+    if (!TempTree::list("/media/ana/DISCO").empty()) out += "|written";
+    return out;
+  });
+  if (answer == "no mounts") GTEST_SKIP() << "no private mounts here";
+  EXPECT_EQ(answer,
+            "El disco de destino no está conectado: /media/ana/DISCO/copias|"
+            "ERROR - El disco de destino no está conectado: /media/ana/DISCO/copias");
+}
+
+TEST(Resguarda, OneRunPerDestinationAtATime) {
+  RunFixture f;
+  f.tree.write("uno/a.txt", "a", kOld);
+  f.tree.mkdir("dest");
+  ASSERT_EQ(::symlink(f.tree.path("dest").c_str(), f.tree.path("same").c_str()), 0);
+  RunSnapshot snapshot{{folderRow(f.tree.path("uno"))}, f.dest()};
+  snapshot.stateFolder = f.tree.path("state");
+  {
+    // Another run holds the same folder, under another name.
+    const RunLock other =
+        RunLock::take(snapshot.stateFolder, resolveFolderPath(f.tree.path("same")));
+    ASSERT_EQ(other.state(), RunLock::State::Held);
+    EXPECT_EQ(f.run(snapshot).outcome, RunOutcome::DestinationNotCreatable);
+    EXPECT_EQ(f.estado.TextoEstado(), "Ya hay una copia en curso hacia " + f.tree.path("dest"));
+    EXPECT_TRUE(TempTree::files(f.tree.path("dest")).empty());
+  }
+  EXPECT_EQ(f.run(snapshot).outcome, RunOutcome::Finished);
+  EXPECT_EQ(TempTree::files(f.tree.path("dest")), std::vector<std::string>{"uno/a.txt"});
 }
 
 TEST(Resguarda, MailTaskIsDispatchedWhereverItStandsAndItsFailureIsLogged) {
@@ -198,6 +288,17 @@ TEST(Resguarda, TasksMergedInOneDestinationFolderAreWarnedOfAtTheStart) {
                 "Documentos: los archivos con el mismo nombre no se guardan por separado");
   EXPECT_EQ(
       lines[1].rfind("AVISO - La carpeta " + own + " se copia en " + f.dest() + "mensajes", 0), 0u);
+
+  // Names that differ only by case are one folder on FAT and exFAT; a row repeated after
+  // another of its name is told of that other.
+  RunFixture h;
+  const std::string upper = h.tree.mkdir("a/Fotos"), lower = h.tree.mkdir("b/fotos");
+  h.run({{folderRow(upper), folderRow(upper), folderRow(lower), folderRow(upper)}, h.dest()});
+  const std::string shared = " se copian en la misma carpeta " + h.dest() +
+                             "Fotos: los archivos con el mismo nombre no se guardan por separado";
+  EXPECT_EQ(h.observer.logLines(),
+            (std::vector<std::string>{"AVISO - Las carpetas " + upper + " y " + lower + shared,
+                                      "AVISO - Las carpetas " + lower + " y " + upper + shared}));
 
   // Unchecked or repeated rows merge nothing.
   RunFixture g;

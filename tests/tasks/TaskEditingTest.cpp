@@ -1,6 +1,7 @@
 #include "tasks/TaskEditing.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "support/FakePrompts.h"
 #include "support/TempTree.h"
@@ -110,6 +111,18 @@ TEST(CheckAll, ChecksAndUnchecksEveryRow) {
     checkAll(tasks, checked);
     for (const TaskRow& row : tasks.rows()) EXPECT_EQ(row.checked, checked) << row.text;
   }
+}
+
+TEST(ChooseDestination, NeverMakesARelativeDestinationInTheCurrentFolder) {
+  TempTree tree;
+  char here[4096];
+  ASSERT_NE(::getcwd(here, sizeof here), nullptr);
+  ASSERT_EQ(::chdir(tree.root().c_str()), 0);
+  FakePrompts prompts;
+  std::string dir = "copias/";
+  EXPECT_FALSE(chooseDestination(dir, prompts));
+  ASSERT_EQ(::chdir(here), 0);
+  EXPECT_TRUE(TempTree::list(tree.root()).empty());
 }
 
 TEST(ChooseDestination, PreselectsTheCurrentFolderMadeAgainAndKeepsItOnCancel) {
