@@ -1,5 +1,5 @@
-// Names that differ only by case, copied to disks that do not tell them apart (FAT, exFAT):
-// one is kept, the other fails visibly on every run, and neither replaces the other.
+// Folders whose names differ only by case, copied to disks that do not tell them apart (FAT,
+// exFAT): one is kept, the other's files fail visibly on every run, and none replaces another.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -39,34 +39,6 @@ class CaseFolding : public Mirror, public testing::WithParamInterface<DiskImage:
 
   DiskImage disk{GetParam()};
 };
-
-TEST_P(CaseFolding, FilesWhoseNamesDifferOnlyByCase) {
-  const std::string first = tree.write("Mis/Informe.txt", "first", T);
-  const std::string second = tree.write("Mis/INFORME.txt", "second", T + 100);
-  tree.write("Mis/otro.txt", "other", T);
-  ASSERT_EQ(runErrors().size(), 1u) << testing::PrintToString(observer.lines);
-  Files names = TempTree::list(out("Mis"));
-  ASSERT_EQ(names.size(), 2u) << testing::PrintToString(names);
-  const std::string kept = names[0];
-  const std::string content = TempTree::read(out("Mis/" + kept));
-  EXPECT_EQ(content, kept == "Informe.txt" ? "first" : "second");
-  // A disk that keeps no owners (FAT) is warned about once, not once per file.
-  const auto warned = std::count_if(observer.lines.begin(), observer.lines.end(), [](auto& l) {
-    return l.find("el disco de destino no guarda") != l.npos;
-  });
-  EXPECT_TRUE(GetParam() == DiskImage::Kind::Fat16 ? warned == 1 : warned <= 1) << warned;
-
-  // Whatever the later dates, every run names the other file and keeps this one's copy.
-  for (time_t later : {T + 1000, T + 2000}) {
-    TempTree::setMtime(kept == "Informe.txt" ? second : first, later);
-    EXPECT_EQ(runErrors(), Files{"ERROR - " + (kept == "Informe.txt" ? second : first) +
-                                 ": no se puede guardar junto a «" + kept +
-                                 "»: el disco de destino no distingue mayúsculas de minúsculas"});
-    EXPECT_EQ(TempTree::read(out("Mis/" + kept)), content);
-  }
-  EXPECT_EQ(TempTree::read(out("Mis/otro.txt")), "other");
-  EXPECT_EQ(run.failures, 3);
-}
 
 TEST_P(CaseFolding, SubfoldersWhoseNamesDifferOnlyByCase) {
   tree.write("Mis/Fotos/a.jpg", "upper", T);
