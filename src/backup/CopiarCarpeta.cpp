@@ -45,6 +45,8 @@ constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC;
 constexpr const char* kTooDeep = "demasiados niveles de carpetas";
 constexpr const char* kDestinationLink =
     "la carpeta de destino es un enlace simbólico y no se sigue";
+constexpr const char* kFolderNameRefused =
+    "el disco de destino no admite el nombre de la carpeta «";
 constexpr const char* kInsideDestination = "está dentro de la carpeta de destino";
 constexpr const char* kUnreadableLink =
     ": es un enlace a un contenido que su propietario no puede leer; no se copia";
@@ -171,7 +173,7 @@ class MirrorWalk {
     Dest dest = Dest::Unknown;
     int error = 0;  // why the destination folder cannot be had
     const char* reason = nullptr;
-    std::string clash;  // or: its name folds onto another one's (the reason)
+    std::string clash;  // or: its name folds onto another one's, or is refused (the reason)
     Case names = Case::Unknown;
     bool listed = false;
     std::unordered_set<std::string> present;  // exact names in the folder, when Folded
@@ -566,6 +568,7 @@ class MirrorWalk {
           return -1;
         }
         if (next.link) level.reason = kDestinationLink;
+        if (next.nameRefused) level.clash = kFolderNameRefused + name_ + "»";
         return failLevel(level, next.error);
       }
       if (next.made && last) {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/NewFile.h"
 #include "platform/PathText.h"
 
 namespace {
@@ -130,6 +131,10 @@ ChildFolder openChildFolder(int parent, const char* name, bool create, mode_t mo
       child.made = true;
     else if (errno != EEXIST) {
       child.error = errno;
+      // Drivers answer a name they cannot store with EPERM, EINVAL or even ENOENT.
+      struct stat st {};
+      child.nameRefused =
+          NewFile::refusesName(child.error, name) && ::fstat(parent, &st) == 0 && st.st_nlink > 0;
       return child;
     }
     child.fd.reset(::openat(parent, name, kFlags));

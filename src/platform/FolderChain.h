@@ -26,10 +26,11 @@ bool isMountPointPlace(const std::string& folder);
 
 // One level of a folder chain below an open folder, never reached through a link.
 struct ChildFolder {
-  UniqueFd fd;        // open, or not
-  int error = 0;      // why not: ENOENT when missing (and not made), else the system's errno
-  bool link = false;  // a symbolic link stands there: never followed
-  bool made = false;  // made just now
+  UniqueFd fd;               // open, or not
+  int error = 0;             // why not: ENOENT when missing (and not made), else the system's errno
+  bool link = false;         // a symbolic link stands there: never followed
+  bool made = false;         // made just now
+  bool nameRefused = false;  // the disk cannot store its name (FAT, exFAT)
 };
 
 // Opens the folder `name` inside the open folder `parent` without following a link; when it

@@ -266,6 +266,20 @@ void NewFile::failToPlace(int err) const {
 // Drivers of FAT and exFAT answer a name they cannot store with EPERM (fusefat), ENOENT
 // (exfat-fuse) or EINVAL (the kernel's vfat), and one they cannot encode with EILSEQ; a
 // temporary or folder removed meanwhile says ENOENT too.
+bool NewFile::refusesName(int err, const std::string& name) {
+  switch (err) {
+    case EILSEQ:
+      return true;
+    case ENOENT:
+    case EPERM:
+      return hasRefusedCharacters(name) || hasNonAscii(name);
+    case EINVAL:
+      return hasRefusedCharacters(name);
+    default:
+      return false;
+  }
+}
+
 bool NewFile::nameRefused(int err) const {
   if (err == EILSEQ) return true;
   struct stat st {};

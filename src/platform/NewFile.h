@@ -107,6 +107,9 @@ class NewFile {
   static bool isTemporaryName(const char* name);
   // A fresh name of that form, for a caller's own short-lived hidden link.
   static std::string temporaryName();
+  // True when `name`, refused with `err` while its folder is there, is refused for itself
+  // by a FAT or exFAT driver (characters, or letters beyond ASCII, it cannot store).
+  static bool refusesName(int err, const std::string& name);
   // Removes the named temporaries that killed writers left (see TemporaryJournal), and
   // nothing else.
   static void removeLeftovers();

@@ -161,6 +161,9 @@ TEST_P(RemovableRun, NamesTheDiskRefusesAreReportedInSpanish) {
   // driver would drop it: the program may refuse those itself.
   std::vector<std::string> refused{"a:b", "x?"}, stored{"bien.txt"}, either{"punto.", "blanco "};
   (GetParam() == Kind::Fat16 ? refused : stored).push_back("año.txt");
+  // A folder the disk cannot name fails the same way, for each file in it.
+  for (const std::string name : {"c:d", "y?"}) refused.push_back(name + "/f.txt");
+  if (GetParam() == Kind::Fat16) refused.push_back("niño/f.txt");
   for (const auto* names : {&refused, &stored, &either})
     for (const auto& name : *names) tree.write("docs/" + name, name, kOld);
   const Outcome outcome = backUp();
