@@ -99,6 +99,8 @@ std::string folderReason(int err) {
       return "el disco está lleno";
     case ELOOP:
       return "la ruta tiene demasiados enlaces simbólicos";
+    case EILSEQ:
+      return "el disco no admite el nombre de la carpeta";
     case ENAMETOOLONG:
       return "la ruta es demasiado larga";
     default:

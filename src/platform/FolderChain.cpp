@@ -37,6 +37,16 @@ std::string normalised(std::string_view path) {
   return withoutTrailingSlash(std::move(out));
 }
 
+// EILSEQ for a folder that the disk refused for its name alone (FAT, exFAT), else `err`.
+int nameOrError(int err, const std::string& path, const std::string& parent) {
+  struct stat st {};
+  const std::string name = path.substr(path.find_last_of('/') + 1);
+  if (NewFile::refusesName(err, name) && ::stat(parent.empty() ? "." : parent.c_str(), &st) == 0 &&
+      S_ISDIR(st.st_mode))
+    return EILSEQ;
+  return err;
+}
+
 // `path` has no trailing slash. Recursion depth is the number of missing levels.
 int makeChain(const std::string& path) {
   if (path.empty() || path == "/") return 0;
@@ -54,10 +64,10 @@ int makeChain(const std::string& path) {
     if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return 0;
     return ENOTDIR;
   }
-  if (err != ENOENT || parent.empty()) return err;
+  if (err != ENOENT || parent.empty()) return nameOrError(err, path, parent);
   if (int parentErr = makeChain(parent)) return parentErr;
   if (::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST) return 0;
-  return errno;
+  return nameOrError(errno, path, parent);
 }
 
 }  // namespace

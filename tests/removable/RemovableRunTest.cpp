@@ -183,6 +183,12 @@ TEST_P(RemovableRun, NamesTheDiskRefusesAreReportedInSpanish) {
     else
       reportedInSpanish(name);
   }
+  // The destination folder's own name too: the run cannot start, and says why.
+  writeSettings(disk_->mountPoint() + "/copias?", {tree.path("docs")});
+  const Outcome refusedDestination = run({"-hide"});
+  EXPECT_EQ(refusedDestination.status, 2);
+  EXPECT_NE(refusedDestination.err.find("no admite el nombre"), std::string::npos)
+      << refusedDestination.err;
 }
 
 TEST_P(RemovableRun, ALeftoverOfAStoppedCopyGoesAfterTheDiskComesBack) {
