@@ -119,7 +119,7 @@ void logLine(RunObserver& observer, const std::string& line) noexcept {
 // Why the run cannot use its destination, "" when it can. The folder is made here, and the
 // lock is taken before anything is written.
 std::string prepareDestination(const RunSnapshot& snapshot, const std::string& resolved,
-                               RunLock& lock) {
+                               RunLock& lock, RunLock& folderLock) {
   const std::string shown = withoutTrailingSlash(snapshot.dirDestino);
   // A hand-edited settings file may hold one; it would depend on the current folder.
   if (snapshot.dirDestino.front() != '/')
@@ -131,12 +131,14 @@ std::string prepareDestination(const RunSnapshot& snapshot, const std::string& r
   if (destinationDiskMissing(resolved)) return "El disco de destino no está conectado: " + shown;
   lock = RunLock::take(snapshot.stateFolder, resolved);
   if (lock.state() == RunLock::State::Busy) return kCopiaEnCurso + shown;
-  // (Without a usable state folder there is no lock; an unattended run's log says why.)
 
   // Temporaries that a killed copy left behind, and only those, go before anything else.
   FileCopier::removeRecordedLeftovers();
   if (const int err = createDestinationFolder(resolved))
     return "No se puede crear la carpeta de destino " + shown + ": " + folderReason(err);
+  // Runs without a state folder in common (another user's, a linked one) meet at the folder.
+  folderLock = RunLock::onFolder(resolved);
+  if (folderLock.state() == RunLock::State::Busy) return kCopiaEnCurso + shown;
   if (destinationReadOnly(resolved) != 0)
     return "No se puede escribir en la carpeta de destino " + shown + ": " + folderReason(EROFS);
   return {};
@@ -200,8 +202,8 @@ RunResult Resguarda(const RunSnapshot& snapshot, TEstad& estado, RunObserver& ob
   // Links, "." and ".." in the destination are resolved once: the whole run writes to the
   // folder they led to at its start, and the guard for unmounted disks sees the real place.
   const std::string resolved = resolveFolderPath(snapshot.dirDestino);
-  RunLock lock;  // held until the run has ended
-  const std::string problem = prepareDestination(snapshot, resolved, lock);
+  RunLock lock, folderLock;  // held until the run has ended
+  const std::string problem = prepareDestination(snapshot, resolved, lock, folderLock);
   if (!problem.empty()) {
     logLine(observer, "ERROR - " + problem);
     control.go = false;

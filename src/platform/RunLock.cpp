@@ -33,13 +33,28 @@ RunLock RunLock::take(const std::string& stateFolder, const std::string& destina
     lock.error_ = errno;
     return lock;
   }
-  while (::flock(lock.fd_.get(), LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EINTR) continue;
+  lock.lockOpened();
+  return lock;
+}
+
+RunLock RunLock::onFolder(const std::string& destination) {
+  RunLock lock;
+  lock.fd_.reset(::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!lock.fd_) {
     lock.error_ = errno;
-    lock.state_ = errno == EWOULDBLOCK ? State::Busy : State::Unavailable;
-    lock.fd_.reset();
     return lock;
   }
-  lock.state_ = State::Held;
+  lock.lockOpened();
   return lock;
+}
+
+void RunLock::lockOpened() {
+  while (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    error_ = errno;
+    state_ = errno == EWOULDBLOCK ? State::Busy : State::Unavailable;
+    fd_.reset();
+    return;
+  }
+  state_ = State::Held;
 }

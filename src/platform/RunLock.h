@@ -24,6 +24,11 @@ class RunLock {
   // Why it is unavailable: an errno (0 when there is no state folder at all).
   int error() const { return error_; }
 
+  // Takes the lock that the destination folder itself (existing, links resolved) carries, for
+  // runs that have no state folder in common: another user's, or one whose state folder is a
+  // link. Nothing is written there.
+  static RunLock onFolder(const std::string& destination);
+
   // The lock file's name for a destination; the same in every build of the program.
   static std::string fileName(const std::string& destination);
 
@@ -31,4 +36,7 @@ class RunLock {
   UniqueFd fd_;
   State state_ = State::Unavailable;
   int error_ = 0;
+
+  // Locks the open `fd_` without waiting.
+  void lockOpened();
 };

@@ -205,6 +205,15 @@ TEST(Resguarda, OneRunPerDestinationAtATime) {
     EXPECT_EQ(f.estado.TextoEstado(), "Ya hay una copia en curso hacia " + f.tree.path("dest"));
     EXPECT_TRUE(TempTree::files(f.tree.path("dest")).empty());
   }
+  {
+    // One without a state folder in common (another user's, or a linked one) meets it too.
+    const RunLock other = RunLock::onFolder(resolveFolderPath(f.tree.path("same")));
+    ASSERT_EQ(other.state(), RunLock::State::Held);
+    RunSnapshot stateless = snapshot;
+    stateless.stateFolder.clear();
+    EXPECT_EQ(f.run(stateless).outcome, RunOutcome::DestinationNotCreatable);
+    EXPECT_TRUE(TempTree::files(f.tree.path("dest")).empty());
+  }
   EXPECT_EQ(f.run(snapshot).outcome, RunOutcome::Finished);
   EXPECT_EQ(TempTree::files(f.tree.path("dest")), std::vector<std::string>{"uno/a.txt"});
 }
