@@ -1,15 +1,12 @@
 #include "CopierFixture.h"
 
-#include <signal.h>
-#include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
 #include "platform/Errors.h"
-#include "platform/NewFile.h"
 
 bool sameBytes(const std::string& a, const std::string& b) {
   const int fa = ::open(a.c_str(), O_RDONLY), fb = ::open(b.c_str(), O_RDONLY);
@@ -40,13 +37,10 @@ void writeSparse(const std::string& path, uint64_t size,
 }
 
 Copier::Copier() {
-  tree.mkdir("out");
-  out = ::open(tree.path("out").c_str(), O_RDONLY | O_DIRECTORY);
-  src = ::open(tree.root().c_str(), O_RDONLY | O_DIRECTORY);
+  src = ::open(tree.root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
 Copier::~Copier() {
-  ::close(out);
   ::close(src);
 }
 
@@ -64,53 +58,15 @@ std::string Copier::reasonOf(FileCopier& copier, const char* source, const char*
 }
 
 pid_t Copier::startStoppedCopy(bool unnamed, const char* source, const char* target) {
-  int ready[2];
-  if (::pipe(ready) != 0) return -1;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
+  return stoppedChild([&](const std::function<void()>& stopHere) {
     FileCopier copier(abandon);
     copier.setChunkSize(1 << 20);
     copier.setUnnamedTemporaries(unnamed);
-    copier.setChunkObserver([&](uint64_t) {
-      if (::write(ready[1], "x", 1) == 1) ::pause();
-    });
-    try {
-      copy(copier, source, target);
-    } catch (...) {
-    }
-    ::_exit(0);
-  }
-  char c;
-  const bool stopped = pid > 0 && ::read(ready[0], &c, 1) == 1;
-  ::close(ready[0]);
-  ::close(ready[1]);
-  EXPECT_TRUE(stopped);
-  return pid;
-}
-
-void Copier::kill(pid_t child) {
-  if (child <= 0) return;
-  ::kill(child, SIGKILL);
-  ::waitpid(child, nullptr, 0);
+    copier.setChunkObserver([&](uint64_t) { stopHere(); });
+    copy(copier, source, target);
+  });
 }
 
 void Copier::killMidCopy(bool unnamed, const char* source, const char* target) {
   kill(startStoppedCopy(unnamed, source, target));
-}
-
-std::vector<std::string> Copier::temporariesInOut() const {
-  std::vector<std::string> found;
-  for (const std::string& name : TempTree::list(tree.path("out")))
-    if (NewFile::isTemporaryName(name.c_str())) found.push_back(name);
-  return found;
-}
-
-std::vector<std::string> Copier::journal() const {
-  return TempTree::list(journalFolder);
-}
-
-struct stat Copier::statOf(const std::string& relative) const {
-  struct stat st {};
-  if (::lstat(tree.path(relative).c_str(), &st) != 0) st.st_mode = 0;
-  return st;
 }
