@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -34,30 +35,34 @@ struct TargetCase {
 
 class Target : public NewFileFixture, public testing::WithParamInterface<TargetCase> {};
 
+// As a walk calls it (with what it found under the name) and on its own (looked up).
 TEST_P(Target, IsReplacedOnlyWhenItMayBe) {
   const TargetCase& c = GetParam();
   tree.mkdir("elsewhere");
   for (const bool unnamed : {true, false}) {
     for (const bool durable : {false, true}) {
-      SCOPED_TRACE(std::string(unnamed ? "unnamed" : "named") + (durable ? ", durable" : ""));
-      ::unlink(tree.path("out/x").c_str());
-      ::rmdir(tree.path("out/x").c_str());
-      c.make(*this);
-      const struct stat was = statOf("out/x");
-      NewFileOptions options = withUnnamed(unnamed);
-      options.durable = durable;
-      if (c.ask) c.ask(options);
-      EXPECT_EQ(write("x", "new", options), c.result);
-      if (c.content) {
-        EXPECT_TRUE(S_ISREG(statOf("out/x").st_mode));
-        EXPECT_EQ(TempTree::read(tree.path("out/x")), c.content);
-      } else {
-        EXPECT_EQ(statOf("out/x").st_ino, was.st_ino);
-        EXPECT_EQ(statOf("out/x").st_mode, was.st_mode);
+      for (const bool known : {false, true}) {
+        SCOPED_TRACE(std::string(unnamed ? "unnamed" : "named") + (durable ? ", durable" : "") +
+                     (known ? ", known" : ""));
+        ::unlink(tree.path("out/x").c_str());
+        ::rmdir(tree.path("out/x").c_str());
+        c.make(*this);
+        const struct stat was = statOf("out/x");
+        NewFileOptions options = withUnnamed(unnamed);
+        options.durable = durable;
+        if (c.ask) c.ask(options);
+        EXPECT_EQ(write("x", "new", options, known ? &was : nullptr), c.result);
+        if (c.content) {
+          EXPECT_TRUE(S_ISREG(statOf("out/x").st_mode));
+          EXPECT_EQ(TempTree::read(tree.path("out/x")), c.content);
+        } else {
+          EXPECT_EQ(statOf("out/x").st_ino, was.st_ino);
+          EXPECT_EQ(statOf("out/x").st_mode, was.st_mode);
+        }
+        EXPECT_EQ(TempTree::list(tree.path("out")), Files{"x"});
+        EXPECT_EQ(TempTree::list(tree.path("elsewhere")), c.outside);
+        EXPECT_TRUE(journal().empty());
       }
-      EXPECT_EQ(TempTree::list(tree.path("out")), Files{"x"});
-      EXPECT_EQ(TempTree::list(tree.path("elsewhere")), c.outside);
-      EXPECT_TRUE(journal().empty());
     }
   }
 }
@@ -108,6 +113,10 @@ INSTANTIATE_TEST_SUITE_P(
                      linkTo(f, "elsewhere/passwd");
                    },
                    replaceLinks, "", "new", Files{"passwd"}},
+        TargetCase{"DanglingLink", [](NewFileFixture& f) { linkTo(f, "elsewhere/nothing"); },
+                   nullptr, kSymbolicLink, nullptr},
+        TargetCase{"LinkToAFolder", [](NewFileFixture& f) { linkTo(f, "elsewhere"); }, nullptr,
+                   kSymbolicLink, nullptr},
         TargetCase{"DanglingLinkReplacedWhenAsked",
                    [](NewFileFixture& f) { linkTo(f, "elsewhere/nothing"); }, replaceLinks, "",
                    "new"},
@@ -116,6 +125,15 @@ INSTANTIATE_TEST_SUITE_P(
         TargetCase{"Folder", [](NewFileFixture& f) { f.tree.mkdir("out/x"); }, replaceLinks,
                    "Is a directory", nullptr},
         TargetCase{"Fifo", [](NewFileFixture& f) { ::mkfifo(f.tree.path("out/x").c_str(), 0666); },
+                   replaceLinks, kNotRegular, nullptr},
+        TargetCase{
+            "Socket",
+            [](NewFileFixture& f) { ::mknod(f.tree.path("out/x").c_str(), S_IFSOCK | 0666, 0); },
+            replaceLinks, kNotRegular, nullptr},
+        TargetCase{"Device",
+                   [](NewFileFixture& f) {
+                     ::mknod(f.tree.path("out/x").c_str(), S_IFCHR | 0666, makedev(1, 3));
+                   },
                    replaceLinks, kNotRegular, nullptr},
         TargetCase{"OldFileKept", oldFile, keep, "kept", "old"},
         TargetCase{"LinkKept", [](NewFileFixture& f) { linkTo(f, "elsewhere"); }, keep, "kept",
@@ -138,25 +156,28 @@ class PlantedWhileWriting : public NewFileFixture,
 TEST_P(PlantedWhileWriting, IsLeftAsItIs) {
   tree.write("elsewhere/passwd", "keep");
   for (const bool unnamed : {true, false}) {
-    SCOPED_TRACE(unnamed ? "unnamed" : "named");
-    ::unlink(tree.path("out/x").c_str());
-    ::rmdir(tree.path("out/x").c_str());
-    if (GetParam().oldFile) tree.write("out/x", "old");
-    NewFileOptions options = withUnnamed(unnamed);
-    options.durable = GetParam().durable;
-    try {
-      NewFile file(out, "x", outFolder + "x", options);
-      file.write("new");
-      GetParam().plant(*this);
-      file.commit();
-      ADD_FAILURE() << "written over it";
-    } catch (const ResguardaError& e) {
-      EXPECT_EQ(e.reason(), GetParam().result);
+    for (const bool known : {false, true}) {
+      SCOPED_TRACE(std::string(unnamed ? "unnamed" : "named") + (known ? ", known" : ""));
+      ::unlink(tree.path("out/x").c_str());
+      ::rmdir(tree.path("out/x").c_str());
+      if (GetParam().oldFile) tree.write("out/x", "old");
+      const struct stat was = statOf("out/x");
+      NewFileOptions options = withUnnamed(unnamed);
+      options.durable = GetParam().durable;
+      try {
+        NewFile file(out, "x", outFolder + "x", options, known ? &was : nullptr);
+        file.write("new");
+        GetParam().plant(*this);
+        file.commit();
+        ADD_FAILURE() << "written over it";
+      } catch (const ResguardaError& e) {
+        EXPECT_EQ(e.reason(), GetParam().result);
+      }
+      EXPECT_FALSE(S_ISREG(statOf("out/x").st_mode));
+      EXPECT_EQ(TempTree::read(tree.path("elsewhere/passwd")), "keep");
+      EXPECT_EQ(TempTree::list(tree.path("out")), Files{"x"});
+      EXPECT_TRUE(journal().empty());
     }
-    EXPECT_FALSE(S_ISREG(statOf("out/x").st_mode));
-    EXPECT_EQ(TempTree::read(tree.path("elsewhere/passwd")), "keep");
-    EXPECT_EQ(TempTree::list(tree.path("out")), Files{"x"});
-    EXPECT_TRUE(journal().empty());
   }
 }
 
@@ -327,6 +348,58 @@ INSTANTIATE_TEST_SUITE_P(Temporaries, Modes, testing::Values(true, false),
                          [](const testing::TestParamInfo<bool>& p) {
                            return std::string(p.param ? "Unnamed" : "Named");
                          });
+
+// The content is not seen under its name before commit(), comes in the order given whatever
+// the pieces' sizes, and is thrown away without a commit.
+class Content : public NewFileFixture, public testing::WithParamInterface<bool> {};
+
+TEST_P(Content, ArrivesWholeAndInOrderOnlyOnCommit) {
+  NewFile file(out, "x", outFolder + "x", withUnnamed(GetParam()));
+  std::string expected;
+  for (int i = 0; i < 20000; ++i) {
+    const std::string piece = "line " + std::to_string(i) + "\n";
+    file.write(piece);
+    expected += piece;
+  }
+  file.write(std::string(70000, 'z'));  // larger than the buffer on its own
+  expected += std::string(70000, 'z');
+  EXPECT_FALSE(TempTree::exists(tree.path("out/x")));
+  file.commit();
+  EXPECT_EQ(TempTree::read(tree.path("out/x")), expected);
+  EXPECT_THROW(file.write("more"), ResguardaError);
+  EXPECT_EQ(TempTree::list(tree.path("out")), Files{"x"});
+}
+
+TEST_P(Content, NotCommittedIsThrownAway) {
+  tree.write("out/x", "old");
+  {
+    NewFile file(out, "x", outFolder + "x", withUnnamed(GetParam()));
+    file.write(std::string(200000, 'a'));  // more than one buffer reaches the temporary
+    file.write("tail");
+  }
+  EXPECT_EQ(TempTree::read(tree.path("out/x")), "old");
+  EXPECT_EQ(TempTree::list(tree.path("out")), Files{"x"});
+  EXPECT_TRUE(journal().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Temporaries, Content, testing::Values(true, false),
+                         [](const testing::TestParamInfo<bool>& p) {
+                           return std::string(p.param ? "Unnamed" : "Named");
+                         });
+
+// A folder this user may not write in: the old file stays, nothing is left there.
+TEST_F(NewFileFixture, ReadOnlyFolderFailsAndKeepsTheOldFile) {
+  const std::string target = tree.write("out/x", "old");
+  ASSERT_EQ(::chmod(target.c_str(), 0666), 0);
+  makeReadOnlyForOthers(tree.root(), tree.path("out"));
+  for (const bool unnamed : {true, false}) {
+    const int result = runUnprivileged(
+        [&] { return write("x", "new", withUnnamed(unnamed)) == "Permission denied" ? 0 : 1; });
+    EXPECT_EQ(result, 0) << (unnamed ? "unnamed" : "named");
+    EXPECT_EQ(TempTree::read(target), "old");
+    EXPECT_EQ(TempTree::list(tree.path("out")), Files{"x"});
+  }
+}
 
 // A name that is not one plain component could lead out of the folder.
 class UnsafeName : public NewFileFixture, public testing::WithParamInterface<const char*> {};
