@@ -5,12 +5,8 @@
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/sysmacros.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <fstream>
 #include <functional>
 
@@ -118,25 +114,19 @@ TEST_F(Copier, WriteErrorIsAnErrorNotAShortFile) {
   EXPECT_EQ(TempTree::list(tree.path("out")), Files{"x"});
 }
 
-class KilledCopy : public Copier, public testing::WithParamInterface<bool> {};
-
-TEST_P(KilledCopy, LeavesTheOldCopyAndTheCleanUpRemovesTheLeftover) {
+// The copier's own journal records a named temporary, so the clean-up finds what a killed
+// copy left.
+TEST_F(Copier, KilledCopyLeavesTheOldCopyAndTheCleanUpRemovesTheLeftover) {
   tree.write("big", content);
   tree.write("out/x", "old");
-  killMidCopy(GetParam());
+  killMidCopy(false);
   EXPECT_EQ(TempTree::read(tree.path("out/x")), "old");
-  // An unnamed temporary dies with the process; a named one waits for the clean-up.
-  EXPECT_EQ(temporariesInOut().size(), GetParam() ? 0u : 1u);
-  EXPECT_EQ(journal().size(), GetParam() ? 0u : 1u);
+  EXPECT_EQ(temporariesInOut().size(), 1u);
+  EXPECT_EQ(journal().size(), 1u);
   FileCopier::removeRecordedLeftovers();
   EXPECT_EQ(TempTree::list(tree.path("out")), Files{"x"});
   EXPECT_TRUE(journal().empty());
 }
-
-INSTANTIATE_TEST_SUITE_P(Temporaries, KilledCopy, testing::Values(true, false),
-                         [](const testing::TestParamInfo<bool>& p) {
-                           return std::string(p.param ? "Unnamed" : "Named");
-                         });
 
 TEST_F(Copier, SourceThatIsNotAFileIsRefusedWithoutWaitingForAWriter) {
   ASSERT_EQ(::mkfifo(tree.path("fifo").c_str(), 0644), 0);
@@ -156,125 +146,29 @@ TEST_F(Copier, MissingSourceTouchesNothing) {
   EXPECT_TRUE(TempTree::list(tree.path("out")).empty());
 }
 
-// What stands at the destination that a copy must not replace, follow or write through.
-struct StandingCase {
-  const char* name;
-  std::function<bool(Copier&)> make;  // makes out/x; false when this system cannot
-  const char* reason;
-};
-
-class StandingDestination : public Copier, public testing::WithParamInterface<StandingCase> {};
-
-TEST_P(StandingDestination, IsLeftExactlyAsItWas) {
+// A copy never replaces a link at the destination (what else may stand there is NewFile's).
+TEST_F(Copier, LinkAtTheDestinationIsLeftAsItWas) {
   tree.write("big", content);
   tree.write("outside", "not to be written");
-  if (!GetParam().make(*this)) GTEST_SKIP() << "cannot make it here";
+  ASSERT_EQ(::symlink(tree.path("outside").c_str(), tree.path("out/x").c_str()), 0);
   const struct stat was = statOf("out/x");
-  char link[256] = {};
-  ::readlink(tree.path("out/x").c_str(), link, sizeof link - 1);
   // As the walk calls it (with what it found) and on its own (looked up).
   for (const bool known : {true, false}) {
-    for (const bool unnamed : {true, false}) {
-      FileCopier copier(abandon);
-      copier.setUnnamedTemporaries(unnamed);
-      try {
-        copier.copy(FileAt{src, srcFolder, "big"}, FileAt{out, outFolder, "x"},
-                    known ? &was : nullptr);
-        ADD_FAILURE() << "copied over it";
-      } catch (const ResguardaError& e) {
-        EXPECT_EQ(e.path(), tree.path("out/x"));
-        EXPECT_EQ(e.reason(), GetParam().reason);
-      }
+    FileCopier copier(abandon);
+    try {
+      copier.copy(FileAt{src, srcFolder, "big"}, FileAt{out, outFolder, "x"},
+                  known ? &was : nullptr);
+      ADD_FAILURE() << "copied over it";
+    } catch (const ResguardaError& e) {
+      EXPECT_EQ(e.path(), tree.path("out/x"));
+      EXPECT_EQ(e.reason(), kSymbolicLink);
     }
   }
-  const struct stat is = statOf("out/x");
-  EXPECT_EQ(is.st_ino, was.st_ino);
-  EXPECT_EQ(is.st_mode, was.st_mode);
-  char linkNow[256] = {};
-  ::readlink(tree.path("out/x").c_str(), linkNow, sizeof linkNow - 1);
-  EXPECT_STREQ(linkNow, link);
-  EXPECT_EQ(TempTree::read(tree.path("outside")), "not to be written");
-  EXPECT_EQ(TempTree::list(tree.path("out")), Files{"x"});
-  EXPECT_FALSE(TempTree::exists(tree.path("nowhere")));
-  EXPECT_TRUE(TempTree::list(tree.path("folder")).empty());
-}
-
-bool symlinkTo(Copier& c, const char* target) {
-  return ::symlink(c.tree.path(target).c_str(), c.tree.path("out/x").c_str()) == 0;
-}
-
-bool makeSocket(Copier& c) {
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const std::string path = c.tree.path("out/x");
-  if (path.size() >= sizeof address.sun_path) return false;
-  std::strcpy(address.sun_path, path.c_str());
-  const bool made = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(fd);
-  return made;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Kinds, StandingDestination,
-    testing::Values(StandingCase{"LinkToAFile", [](Copier& c) { return symlinkTo(c, "outside"); },
-                                 kSymbolicLink},
-                    StandingCase{"DanglingLink", [](Copier& c) { return symlinkTo(c, "nowhere"); },
-                                 kSymbolicLink},
-                    StandingCase{"LinkToAFolder",
-                                 [](Copier& c) {
-                                   c.tree.mkdir("folder");
-                                   return symlinkTo(c, "folder");
-                                 },
-                                 kSymbolicLink},
-                    StandingCase{
-                        "Fifo",
-                        [](Copier& c) { return ::mkfifo(c.tree.path("out/x").c_str(), 0666) == 0; },
-                        kNotRegular},
-                    StandingCase{"Socket", makeSocket, kNotRegular},
-                    StandingCase{"Device",
-                                 [](Copier& c) {
-                                   return ::mknod(c.tree.path("out/x").c_str(), S_IFCHR | 0666,
-                                                  makedev(1, 3)) == 0;
-                                 },
-                                 kNotRegular},
-                    StandingCase{"Folder", [](Copier& c) { return !c.tree.mkdir("out/x").empty(); },
-                                 "Is a directory"},
-                    StandingCase{"ReadOnlyCopy",
-                                 [](Copier& c) {
-                                   c.tree.write("out/x", "old");
-                                   return ::chmod(c.tree.path("out/x").c_str(), 0444) == 0;
-                                 },
-                                 "Permission denied"}),
-    [](const testing::TestParamInfo<StandingCase>& p) { return std::string(p.param.name); });
-
-// A link planted under the copy's name while the copy runs is not replaced either.
-class LinkPlantedDuringCopy : public Copier, public testing::WithParamInterface<bool> {};
-
-TEST_P(LinkPlantedDuringCopy, IsLeftAsItIs) {
-  tree.write("big", content);
-  tree.write("outside", "not to be written");
-  FileCopier copier(abandon);
-  copier.setChunkSize(1 << 20);
-  copier.setUnnamedTemporaries(GetParam());
-  copier.setChunkObserver([this](uint64_t) { symlinkTo(*this, "outside"); });
-  const struct stat nothing {};
-  try {
-    copier.copy(FileAt{src, srcFolder, "big"}, FileAt{out, outFolder, "x"}, &nothing);
-    ADD_FAILURE() << "copied over it";
-  } catch (const ResguardaError& e) {
-    EXPECT_EQ(e.reason(), kSymbolicLink);
-  }
+  EXPECT_EQ(statOf("out/x").st_ino, was.st_ino);
   EXPECT_TRUE(S_ISLNK(statOf("out/x").st_mode));
   EXPECT_EQ(TempTree::read(tree.path("outside")), "not to be written");
   EXPECT_EQ(TempTree::list(tree.path("out")), Files{"x"});
-  EXPECT_TRUE(journal().empty());
 }
-
-INSTANTIATE_TEST_SUITE_P(Temporaries, LinkPlantedDuringCopy, testing::Values(true, false),
-                         [](const testing::TestParamInfo<bool>& p) {
-                           return std::string(p.param ? "Unnamed" : "Named");
-                         });
 
 // Permission bits are kept, plus the owner's write bit; as root also owner and group, and
 // with them the set-id bits.
@@ -400,14 +294,8 @@ TEST_F(Copier, SparseFileStaysSparse) {
   }
 }
 
-// A small full disk: the copy fails cleanly and leaves nothing of itself behind.
-struct FullDiskCase {
-  const char* name;
-  bool unnamed;
-  bool oldCopy;
-};
-
-class FullDisk : public Copier, public testing::WithParamInterface<FullDiskCase> {
+// The copier's own writes on a full disk: an error naming the copy, and all the room back.
+class FullDisk : public Copier {
  public:
   FullDisk() {
     disk = tree.mkdir("disk");
@@ -420,42 +308,29 @@ class FullDisk : public Copier, public testing::WithParamInterface<FullDiskCase>
   bool mounted;
 };
 
-TEST_P(FullDisk, FailsWithNothingLeftBehind) {
+TEST_F(FullDisk, FailsAndGivesItsRoomBack) {
   if (!mounted) GTEST_SKIP() << "cannot mount a tmpfs here";
   tree.write("big", content);
-  if (GetParam().oldCopy) tree.write("disk/x", "old");
+  tree.write("disk/x", "old");
   const int diskFd = ::open(disk.c_str(), O_RDONLY | O_DIRECTORY);
   const std::string diskFolder = disk + "/";
   try {
     FileCopier copier(abandon);
-    copier.setUnnamedTemporaries(GetParam().unnamed);
     copier.copy(FileAt{src, srcFolder, "big"}, FileAt{diskFd, diskFolder, "x"});
     ADD_FAILURE() << "copied 3 MiB onto 1 MiB";
   } catch (const ResguardaError& e) {
+    EXPECT_EQ(e.path(), disk + "/x");
     EXPECT_EQ(e.reason(), "No space left on device");
   }
-  EXPECT_EQ(TempTree::list(disk), GetParam().oldCopy ? Files{"x"} : Files{});
-  if (GetParam().oldCopy) {
-    EXPECT_EQ(TempTree::read(disk + "/x"), "old");
-  }
-  EXPECT_TRUE(journal().empty());
-  // All the room is back: a sparse file far larger than the disk still fits.
+  EXPECT_EQ(TempTree::read(disk + "/x"), "old");
+  EXPECT_EQ(TempTree::list(disk), Files{"x"});
+  // A sparse file far larger than the disk still fits.
   writeSparse(tree.path("sparse"), 64 << 20, {{1 << 20, "data"}});
   FileCopier copier(abandon);
-  copier.setUnnamedTemporaries(GetParam().unnamed);
   copier.copy(FileAt{src, srcFolder, "sparse"}, FileAt{diskFd, diskFolder, "s"});
   ::close(diskFd);
   EXPECT_EQ(statOf("disk/s").st_size, 64 << 20);
 }
-
-INSTANTIATE_TEST_SUITE_P(Cases, FullDisk,
-                         testing::Values(FullDiskCase{"Unnamed", true, false},
-                                         FullDiskCase{"Named", false, false},
-                                         FullDiskCase{"UnnamedOverOldCopy", true, true},
-                                         FullDiskCase{"NamedOverOldCopy", false, true}),
-                         [](const testing::TestParamInfo<FullDiskCase>& p) {
-                           return std::string(p.param.name);
-                         });
 
 TEST(FolderChain, CreatesMissingFoldersButNeverAnUnmountedDisk) {
   TempTree tree;
