@@ -1,7 +1,5 @@
 #include "CopierFixture.h"
 
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -10,6 +8,7 @@
 
 #include "platform/Errors.h"
 #include "platform/NewFile.h"
+#include "support/ForkedChild.h"
 
 bool sameBytes(const std::string& a, const std::string& b) {
   const int fa = ::open(a.c_str(), O_RDONLY), fb = ::open(b.c_str(), O_RDONLY);
@@ -64,34 +63,22 @@ std::string Copier::reasonOf(FileCopier& copier, const char* source, const char*
 }
 
 pid_t Copier::startStoppedCopy(bool unnamed, const char* source, const char* target) {
-  int ready[2];
-  if (::pipe(ready) != 0) return -1;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
+  const pid_t pid = startStoppedChild([&](const std::function<void()>& stopHere) {
     FileCopier copier(abandon);
     copier.setChunkSize(1 << 20);
     copier.setUnnamedTemporaries(unnamed);
-    copier.setChunkObserver([&](uint64_t) {
-      if (::write(ready[1], "x", 1) == 1) ::pause();
-    });
+    copier.setChunkObserver([&](uint64_t) { stopHere(); });
     try {
       copy(copier, source, target);
     } catch (...) {
     }
-    ::_exit(0);
-  }
-  char c;
-  const bool stopped = pid > 0 && ::read(ready[0], &c, 1) == 1;
-  ::close(ready[0]);
-  ::close(ready[1]);
-  EXPECT_TRUE(stopped);
+  });
+  EXPECT_GT(pid, 0);
   return pid;
 }
 
 void Copier::kill(pid_t child) {
-  if (child <= 0) return;
-  ::kill(child, SIGKILL);
-  ::waitpid(child, nullptr, 0);
+  killChild(child);
 }
 
 void Copier::killMidCopy(bool unnamed, const char* source, const char* target) {

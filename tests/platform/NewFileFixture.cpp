@@ -2,10 +2,10 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/Errors.h"
+#include "support/ForkedChild.h"
 
 NewFileFixture::NewFileFixture() {
   tree.mkdir("out");
@@ -34,45 +34,32 @@ std::string NewFileFixture::write(const char* name, const std::string& content,
 }
 
 pid_t NewFileFixture::writeInChild(NewFileStep step, bool unnamed, bool stop, const char* name) {
-  int ready[2];
-  if (::pipe(ready) != 0) return -1;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
+  const auto writeStoppingAt = [&](const std::function<void()>& atStep) {
     NewFileOptions options = withUnnamed(unnamed);
     options.durable = true;
     options.hook = [&](NewFileStep at) {
-      if (at != step) return;
-      if (!stop) ::raise(SIGKILL);
-      if (::write(ready[1], "x", 1) == 1) ::pause();
+      if (at == step) atStep();
     };
-    try {
-      NewFile file(out, name, outFolder + name, options);
-      file.write("new content");
-      file.commit();
-    } catch (...) {
-      ::_exit(1);
-    }
-    ::_exit(0);
-  }
-  ::close(ready[1]);
+    // A failure before the step ends the child (it then never stops there).
+    NewFile file(out, name, outFolder + name, options);
+    file.write("new content");
+    file.commit();
+  };
   if (!stop) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ::close(ready[0]);
-    EXPECT_TRUE(WIFSIGNALED(status)) << "the writer never reached the step";
+    const ChildEnd end = waitForChild(startChild([&] {
+      writeStoppingAt([] { ::raise(SIGKILL); });
+      return 0;
+    }));
+    EXPECT_FALSE(end.exited) << "the writer never reached the step";
     return 0;
   }
-  char c;
-  const bool stopped = pid > 0 && ::read(ready[0], &c, 1) == 1;
-  ::close(ready[0]);
-  EXPECT_TRUE(stopped);
+  const pid_t pid = startStoppedChild(writeStoppingAt);
+  EXPECT_GT(pid, 0);
   return pid;
 }
 
 void NewFileFixture::kill(pid_t child) {
-  if (child <= 0) return;
-  ::kill(child, SIGKILL);
-  ::waitpid(child, nullptr, 0);
+  killChild(child);
 }
 
 NewFileFixture::Files NewFileFixture::temporariesInOut() const {
