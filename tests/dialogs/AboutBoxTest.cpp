@@ -91,11 +91,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(MemoryCase{0, "0 KB", "0 KB"}, MemoryCase{1023, "0 KB", "0 KB"},
                       MemoryCase{999 * kKiB, "999 KB", "999 KB"},
                       MemoryCase{1000 * kKiB + 1023, "1.000 KB", "1,000 KB"},
-                      MemoryCase{1048048 * kKiB, "1.048.048 KB", "1,048,048 KB"},
-                      MemoryCase{4 * kGiB - kKiB, "4.194.303 KB", "4,194,303 KB"},
                       // Past what 32 bits could count.
                       MemoryCase{4 * kGiB + kKiB, "4.194.305 KB", "4,194,305 KB"},
-                      MemoryCase{16 * kGiB, "16.777.216 KB", "16,777,216 KB"},
                       MemoryCase{UINT64_MAX, "18.014.398.509.481.983 KB",
                                  "18,014,398,509,481,983 KB"}));
 
