@@ -13,6 +13,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "support/ForkedChild.h"
+
 class FakeNotifications::Service : public QDBusVirtualObject {
  public:
   explicit Service(bool answers) : answers_(answers) {}
@@ -47,16 +49,15 @@ PrivateBus::PrivateBus(const std::string& folder) {
                            "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
   int addressPipe[2];
   if (::pipe2(addressPipe, O_CLOEXEC) != 0) return;
-  daemon_ = ::fork();
-  if (daemon_ == 0) {
+  daemon_ = startChild([&] {
     ::dup2(addressPipe[1], 3);
     const int null = ::open("/dev/null", O_RDWR);
     ::dup2(null, 0);
     ::dup2(null, 1);
     ::execlp("dbus-daemon", "dbus-daemon", "--nofork", "--print-address=3",
              ("--config-file=" + config).c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
+    return 127;
+  });
   ::close(addressPipe[1]);
   std::string printed;
   char buffer[256];
@@ -73,7 +74,7 @@ PrivateBus::PrivateBus(const std::string& folder) {
 PrivateBus::~PrivateBus() {
   if (daemon_ > 0) {
     ::kill(daemon_, SIGTERM);
-    ::waitpid(daemon_, nullptr, 0);
+    waitForChild(daemon_);
   }
 }
 

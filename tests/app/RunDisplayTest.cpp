@@ -2,125 +2,67 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <vector>
 
 namespace {
 
 using Op = RunDisplay::GaugeOp;
 
-// What the window is to change after a stretch of a run, as the display gathered it.
-struct Gathered {
-  const char* name;
-  std::function<void(RunDisplay&)> report;
-  std::optional<std::string> label1;
-  std::vector<Op> gauge;
-  std::optional<bool> animation, timer;
-  bool copyButtonRaised;
-  bool logCleared;
-};
-
-class RunDisplayMapping : public testing::TestWithParam<Gathered> {};
-
-TEST_P(RunDisplayMapping, TurnsTheRunsWordsIntoTheWindowsChanges) {
-  const Gathered& c = GetParam();
+// The window looks at the display only now and then: what it takes must be where the run
+// ended, not some step on the way.
+TEST(RunDisplay, AWholeRunBetweenTwoLooksEndsAsItEnded) {
   RunDisplay display;
-  c.report(display);
+  display.runStarted();
+  display.statusChanged("Copiando...");
+  display.taskStarted("/a", false);
+  display.statusChanged("Finalizado.");
+  display.runEnded({RunOutcome::Finished, 0});
   const RunDisplay::Pending pending = display.take();
-  EXPECT_EQ(pending.label1, c.label1);
-  EXPECT_EQ(pending.gauge, c.gauge);
-  EXPECT_EQ(pending.animation, c.animation);
-  EXPECT_EQ(pending.timer, c.timer);
-  EXPECT_EQ(pending.copyButtonRaised, c.copyButtonRaised);
-  EXPECT_EQ(pending.logCleared, c.logCleared);
+  EXPECT_EQ(pending.label1, "Finalizado.");
+  EXPECT_EQ(pending.animation, false);
+  EXPECT_TRUE(pending.copyButtonRaised);
+  ASSERT_FALSE(pending.gauge.empty());
+  EXPECT_EQ(pending.gauge.back(), Op::Reset);
   EXPECT_TRUE(display.take().empty());  // taken once
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Runs, RunDisplayMapping,
-    testing::Values(Gathered{"Beginning",
-                             [](RunDisplay& d) {
-                               d.runStarted();
-                               d.statusChanged("Copiando...");
-                             },
-                             "Copiando...",
-                             {},
-                             true,
-                             true,
-                             false,
-                             true},
-                    Gathered{"FolderTaskShowsItsPathMailTaskKeepsTheStatus",
-                             [](RunDisplay& d) {
-                               d.statusChanged("Copiando...");
-                               d.taskStarted("/home/ana/Documentos", false);
-                               d.taskStarted("Extraer Mensajes E-mail con adjuntos", true);
-                             },
-                             "/home/ana/Documentos",
-                             {Op::Step, Op::Step},
-                             {},
-                             {},
-                             false,
-                             false},
-                    Gathered{"FinishedRaisesTheButtonAndKeepsTheTimer",
-                             [](RunDisplay& d) {
-                               d.taskStarted("/a", false);
-                               d.statusChanged("Finalizado.");
-                               d.runEnded({RunOutcome::Finished, 2});
-                             },
-                             "Finalizado.",
-                             {Op::Step, Op::Reset},
-                             false,
-                             true,
-                             true,
-                             false},
-                    Gathered{"StoppedLeavesTheButtonToTheUserAndStopsTheTimer",
-                             [](RunDisplay& d) {
-                               d.statusChanged("Detenido.");
-                               d.runEnded({RunOutcome::Stopped, 0});
-                             },
-                             "Detenido.",
-                             {Op::Reset},
-                             false,
-                             false,
-                             false,
-                             false},
-                    Gathered{"NoDestinationRaisesTheButtonWithoutAStatus",
-                             [](RunDisplay& d) {
-                               d.runStarted();
-                               d.runEnded({RunOutcome::NoDestination, 0});
-                             },
-                             std::nullopt,
-                             {Op::Reset},
-                             false,
-                             false,
-                             true,
-                             true},
-                    Gathered{"AWholeRunBetweenTwoLooksEndsAsItEnded",
-                             [](RunDisplay& d) {
-                               d.runStarted();
-                               d.statusChanged("Copiando...");
-                               d.taskStarted("/a", false);
-                               d.statusChanged("Finalizado.");
-                               d.runEnded({RunOutcome::Finished, 0});
-                             },
-                             "Finalizado.",
-                             {Op::Step, Op::Reset},
-                             false,
-                             true,
-                             true,
-                             true},
-                    Gathered{"ADestinationThatCannotBeUsedStopsTheClockAndSaysWhy",
-                             [](RunDisplay& d) {
-                               d.runStarted();
-                               d.statusChanged("El disco de destino no está conectado: /mnt/d");
-                               d.runEnded({RunOutcome::DestinationNotCreatable, 0});
-                             },
-                             "El disco de destino no está conectado: /mnt/d",
-                             {Op::Reset},
-                             false,
-                             false,
-                             true,
-                             true}),
-    [](const auto& p) { return std::string(p.param.name); });
+TEST(RunDisplay, AFolderTaskShowsItsPathAndAMailTaskKeepsTheStatus) {
+  RunDisplay display;
+  display.statusChanged("Copiando...");
+  display.taskStarted("/home/ana/Documentos", false);
+  display.taskStarted("Extraer Mensajes E-mail con adjuntos", true);
+  const RunDisplay::Pending pending = display.take();
+  EXPECT_EQ(pending.label1, "/home/ana/Documentos");
+  EXPECT_EQ(pending.gauge, (std::vector<Op>{Op::Step, Op::Step}));  // one step per task
+}
+
+// A run the user stopped leaves the button as the user left it, and its clock stops.
+TEST(RunDisplay, OnlyARunThatEndedByItselfRaisesTheButton) {
+  for (const RunOutcome outcome :
+       {RunOutcome::Finished, RunOutcome::Stopped, RunOutcome::NoDestination,
+        RunOutcome::DestinationNotCreatable}) {
+    RunDisplay display;
+    display.runStarted();
+    display.runEnded({outcome, 0});
+    const RunDisplay::Pending pending = display.take();
+    EXPECT_EQ(pending.copyButtonRaised, outcome != RunOutcome::Stopped)
+        << static_cast<int>(outcome);
+    if (outcome == RunOutcome::Stopped) {
+      EXPECT_EQ(pending.timer, false);
+    }
+  }
+}
+
+TEST(RunDisplay, ADestinationThatCannotBeUsedStopsTheClockAndSaysWhy) {
+  RunDisplay display;
+  display.runStarted();
+  display.statusChanged("El disco de destino no está conectado: /mnt/d");
+  display.runEnded({RunOutcome::DestinationNotCreatable, 0});
+  const RunDisplay::Pending pending = display.take();
+  EXPECT_EQ(pending.label1, "El disco de destino no está conectado: /mnt/d");
+  EXPECT_EQ(pending.timer, false);
+  EXPECT_EQ(pending.animation, false);
+}
 
 TEST(RunDisplay, ANewRunDropsTheLinesOfThePreviousOneThatWereNotShown) {
   RunDisplay display;

@@ -18,6 +18,7 @@
 #include <thread>
 #include <utility>
 
+#include "support/ForkedChild.h"
 #include "support/TempTree.h"
 
 struct Outcome {
@@ -57,8 +58,7 @@ class UnattendedProgram : public ::testing::Test {
     // Closes on a successful exec: its end tells the parent that the program is running.
     int execPipe[2];
     if (::pipe2(execPipe, O_CLOEXEC) != 0) ADD_FAILURE() << "pipe";
-    const pid_t child = ::fork();
-    if (child == 0) {
+    const pid_t child = startChild([&] {
       ::close(execPipe[0]);
       // As a careful launcher does: the stop signals wait, blocked, until the program takes
       // them over, so a signal sent right after the exec is not lost to the dynamic loader.
@@ -88,8 +88,8 @@ class UnattendedProgram : public ::testing::Test {
       for (std::string& a : copies) argv.push_back(a.data());
       argv.push_back(nullptr);
       ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
+      return 127;
+    });
     ::close(execPipe[1]);
     char ignored;
     while (::read(execPipe[0], &ignored, 1) < 0 && errno == EINTR) {

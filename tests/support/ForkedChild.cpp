@@ -1,15 +1,66 @@
 #include "support/ForkedChild.h"
 
 #include <linux/capability.h>
+#include <signal.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+
+pid_t startChild(const std::function<int()>& body) {
+  const pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  int code = 1;
+  try {
+    code = body();
+  } catch (...) {
+  }
+  ::_exit(code);
+}
+
+ChildEnd waitForChild(pid_t pid) {
+  ChildEnd end;
+  if (pid <= 0) return end;
+  int status = 0;
+  pid_t done;
+  while ((done = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+  }
+  if (done != pid) return end;
+  end.exited = WIFEXITED(status);
+  end.status = end.exited ? WEXITSTATUS(status) : WTERMSIG(status);
+  return end;
+}
+
+void killChild(pid_t pid) {
+  if (pid <= 0) return;
+  ::kill(pid, SIGKILL);
+  waitForChild(pid);
+}
+
+pid_t startStoppedChild(const std::function<void(const std::function<void()>& stopHere)>& body) {
+  int ready[2];
+  if (::pipe(ready) != 0) return -1;
+  const pid_t pid = startChild([&] {
+    ::close(ready[0]);
+    body([&] {
+      if (::write(ready[1], "x", 1) == 1) ::pause();
+    });
+    return 0;
+  });
+  ::close(ready[1]);
+  char c;
+  const bool stopped = pid > 0 && ::read(ready[0], &c, 1) == 1;
+  ::close(ready[0]);
+  if (stopped) return pid;
+  waitForChild(pid);
+  return -1;
+}
+
 std::string runInChild(const std::function<std::string()>& body) {
   int pipeFds[2];
   if (::pipe(pipeFds) != 0) return {};
-  const pid_t pid = ::fork();
-  if (pid == 0) {
+  const pid_t pid = startChild([&] {
     ::close(pipeFds[0]);
     std::string out;
     try {
@@ -22,16 +73,15 @@ std::string runInChild(const std::function<std::string()>& body) {
       if (n <= 0) break;
       done += static_cast<std::size_t>(n);
     }
-    ::_exit(0);
-  }
+    return 0;
+  });
   ::close(pipeFds[1]);
   std::string result;
   char buffer[4096];
   for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) result.append(buffer, n);
   ::close(pipeFds[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? result : std::string();
+  const ChildEnd end = waitForChild(pid);
+  return end.exited && end.status == 0 ? result : std::string();
 }
 
 void dropPermissionOverride() {

@@ -1,25 +1,23 @@
 #include "support/Unprivileged.h"
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+
+#include "support/ForkedChild.h"
 
 namespace {
 constexpr uid_t kNobody = 65534;
 }
 
 int runUnprivileged(const std::function<int()>& body) {
-  const pid_t child = ::fork();
-  if (child < 0) return -1;
-  if (child == 0) {
-    if (::geteuid() == 0 && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) ::_exit(125);
-    ::_exit(body());
-  }
-  int status = 0;
-  if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
+  const pid_t child = startChild([&] {
+    if (::geteuid() == 0 && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) return 125;
+    return body();
+  });
+  const ChildEnd end = waitForChild(child);
+  return end.exited ? end.status : -1;
 }
 
 void makeReadOnlyForOthers(const std::string& root, const std::string& folder) {

@@ -1,11 +1,10 @@
 #include "WriterFixture.h"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/NewFile.h"
+#include "support/ForkedChild.h"
 
 WriterFixture::WriterFixture() {
   tree.mkdir("out");
@@ -17,33 +16,18 @@ WriterFixture::~WriterFixture() {
 }
 
 pid_t WriterFixture::stoppedChild(const std::function<void(const std::function<void()>&)>& work) {
-  int ready[2];
-  if (::pipe(ready) != 0) return -1;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::close(ready[0]);
-    const std::function<void()> stopHere = [&] {
-      if (::write(ready[1], "x", 1) == 1) ::pause();
-    };
+  const pid_t pid = startStoppedChild([&](const std::function<void()>& stopHere) {
     try {
       work(stopHere);
     } catch (...) {
     }
-    ::_exit(0);
-  }
-  ::close(ready[1]);
-  char c;
-  const bool stopped = pid > 0 && ::read(ready[0], &c, 1) == 1;
-  ::close(ready[0]);
-  EXPECT_TRUE(stopped) << "the child never reached the point where it stops";
-  if (!stopped && pid > 0) ::waitpid(pid, nullptr, 0);
-  return stopped ? pid : -1;
+  });
+  EXPECT_GT(pid, 0) << "the child never reached the point where it stops";
+  return pid;
 }
 
 void WriterFixture::kill(pid_t child) {
-  if (child <= 0) return;
-  ::kill(child, SIGKILL);
-  ::waitpid(child, nullptr, 0);
+  killChild(child);
 }
 
 WriterFixture::Files WriterFixture::temporariesInOut() const {

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/ForkedChild.h"
 #include "support/TempTree.h"
 
 namespace {
@@ -19,20 +20,17 @@ using Arguments = std::vector<std::string>;
 
 // Runs a command with some variables set (unset when empty); returns its exit status.
 int runCommand(const Arguments& argv, const std::vector<std::pair<std::string, std::string>>& env) {
-  const pid_t child = ::fork();
-  if (child == 0) {
-    for (const auto& [name, value] : env)
-      value.empty() ? ::unsetenv(name.c_str()) : ::setenv(name.c_str(), value.c_str(), 1);
-    std::vector<char*> pointers;
-    for (const std::string& argument : argv)
-      pointers.push_back(const_cast<char*>(argument.c_str()));
-    pointers.push_back(nullptr);
-    ::execv(pointers[0], pointers.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return waitForChild(startChild([&] {
+           for (const auto& [name, value] : env)
+             value.empty() ? ::unsetenv(name.c_str()) : ::setenv(name.c_str(), value.c_str(), 1);
+           std::vector<char*> pointers;
+           for (const std::string& argument : argv)
+             pointers.push_back(const_cast<char*>(argument.c_str()));
+           pointers.push_back(nullptr);
+           ::execv(pointers[0], pointers.data());
+           return 127;
+         }))
+      .shellCode();
 }
 
 std::string valueOf(const std::string& file, const std::string& key) {
