@@ -22,6 +22,7 @@
 #include "dialogs/FileUtil.h"
 #include "dialogs/MessagePrompts.h"
 #include "dialogs/SpanishTexts.h"
+#include "platform/Environment.h"
 #include "resources/Pictures.h"
 
 namespace {
@@ -92,7 +93,7 @@ int main(int argc, char** argv) {
   dependencies.mailTask = mailExportTask();
   dependencies.prompts = prompts.get();
   dependencies.headless = headless;
-  dependencies.runLogFolder = runLogFolderFromEnvironment();
+  dependencies.runLogFolder = stateFolder();
 
   TForm1 form(options, std::move(dependencies));
   if (auto* messages = dynamic_cast<MessagePrompts*>(prompts.get())) messages->setParent(&form);

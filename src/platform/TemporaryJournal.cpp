@@ -11,16 +11,16 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <vector>
 
+#include "platform/Environment.h"
 #include "platform/NewFile.h"
+#include "platform/PrivateFolder.h"
 
 namespace {
 
-constexpr char kStatePath[] = "/resguarda";
 constexpr char kJournalName[] = "temporales";
 constexpr time_t kUnreachableEntryLife = 30L * 24 * 3600;
 // A mount id that no other mount gets while the machine runs (Linux 6.8); older kernels give
@@ -113,27 +113,6 @@ bool isPrivateFolder(int fd) {
          (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-// Makes the missing folders of `path`, 0700. The deepest one that exists must be ours:
-// root running with another user's HOME must not leave root-owned folders in it.
-bool makeFolders(const std::string& path) {
-  std::vector<std::size_t> missing;
-  std::size_t end = path.size();
-  for (;;) {
-    struct stat st {};
-    if (::stat(path.substr(0, end).c_str(), &st) == 0) {
-      if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return false;
-      break;
-    }
-    if (errno != ENOENT) return false;
-    missing.push_back(end);
-    end = path.rfind('/', end - 1);
-    if (end == std::string::npos || end == 0) return false;
-  }
-  for (auto it = missing.rbegin(); it != missing.rend(); ++it)
-    if (::mkdir(path.substr(0, *it).c_str(), 0700) != 0 && errno != EEXIST) return false;
-  return true;
-}
-
 int openFolder(const std::string& path) {
   return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
@@ -141,12 +120,11 @@ int openFolder(const std::string& path) {
 // The state folder, as for the run's log, and the journal in it: each must be ours and no
 // symbolic link, the journal private. Made when missing and `make`. -1 when not usable.
 int openJournal(bool make) {
-  const std::string path = TemporaryJournal::folder();
-  if (path.empty()) return -1;
-  const std::string statePath = path.substr(0, path.size() - sizeof kJournalName);
+  const std::string statePath = stateFolder();
+  if (statePath.empty()) return -1;
   constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
   UniqueFd state(::open(statePath.c_str(), kFlags));
-  if (!state && errno == ENOENT && make && makeFolders(statePath))
+  if (!state && errno == ENOENT && make && makePrivateFolder(statePath) == 0)
     state.reset(::open(statePath.c_str(), kFlags));
   struct stat st {};
   if (!state || ::fstat(state.get(), &st) != 0 || st.st_uid != ::geteuid()) return -1;
@@ -265,13 +243,8 @@ bool FileIdentity::matches(const FileIdentity& found) const {
 }
 
 std::string TemporaryJournal::folder() {
-  const std::string journal = std::string(kStatePath) + "/" + kJournalName;
-  // Relative values are to be ignored, as the XDG rules say.
-  const char* state = std::getenv("XDG_STATE_HOME");
-  if (state && state[0] == '/') return state + journal;
-  const char* home = std::getenv("HOME");
-  if (home && home[0] == '/') return home + std::string("/.local/state") + journal;
-  return {};
+  const std::string state = stateFolder();
+  return state.empty() ? state : state + "/" + kJournalName;
 }
 
 int TemporaryJournal::folderFd() {

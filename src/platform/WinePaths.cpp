@@ -7,14 +7,10 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/Environment.h"
 #include "platform/PathText.h"
 
 namespace {
-
-std::string environmentValue(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? value : "";
-}
 
 // Resolves "." and ".." by text, as the link's target is read relative to its folder.
 std::string normaliseLexically(const std::string& path) {

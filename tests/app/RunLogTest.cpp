@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "app/RunDisplay.h"
+#include "platform/Environment.h"
 #include "support/SmallTmpfs.h"
 #include "support/TempTree.h"
 #include "support/TestData.h"
@@ -38,7 +39,7 @@ class RunLogFolder : public ::testing::TestWithParam<FolderCase> {};
 }  // namespace
 
 TEST_P(RunLogFolder, FollowsTheXdgRules) {
-  EXPECT_EQ(runLogFolder(GetParam().home, GetParam().xdgStateHome), GetParam().expected);
+  EXPECT_EQ(stateFolder(GetParam().home, GetParam().xdgStateHome), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,0 +1,51 @@
+#include "platform/Environment.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "platform/PathText.h"
+
+std::string environmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+namespace {
+
+std::string lookUpLoginName() {
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::string buffer(size > 0 ? static_cast<std::size_t>(size) : 16384, '\0');
+  passwd entry{};
+  passwd* result = nullptr;
+  if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &result) == 0 && result &&
+      result->pw_name && *result->pw_name) {
+    return result->pw_name;
+  }
+  for (const char* name : {"USER", "LOGNAME"}) {
+    std::string value = environmentValue(name);
+    if (!value.empty()) return value;
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string loginName() {
+  // Asked for on every store folder lookup; the password database need not be read each time.
+  static const std::string login = lookUpLoginName();
+  return login;
+}
+
+std::string stateFolder(const std::string& home, const std::string& xdgStateHome) {
+  if (!xdgStateHome.empty() && xdgStateHome.front() == '/')
+    return withoutTrailingSlash(xdgStateHome) + "/resguarda";
+  if (home.empty() || home.front() != '/') return {};
+  const std::string base = withoutTrailingSlash(home);
+  return (base == "/" ? "" : base) + "/.local/state/resguarda";
+}
+
+std::string stateFolder() {
+  return stateFolder(environmentValue("HOME"), environmentValue("XDG_STATE_HOME"));
+}
