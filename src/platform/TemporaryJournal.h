@@ -1,31 +1,11 @@
 #pragma once
 
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <limits>
 #include <string>
 
+#include "platform/FileIdentity.h"
 #include "platform/UniqueFd.h"
-
-// What tells a file apart from one that later gets its inode.
-struct FileIdentity {
-  dev_t dev = 0;
-  ino_t ino = 0;
-  mode_t type = 0;  // S_IFMT bits
-  bool hasBirth = false;
-  struct timespec birth {};
-  // The mount it was found on, never given to another mount while the machine runs; 0 when
-  // the kernel does not tell.
-  uint64_t mount = 0;
-  uint64_t size = 0;
-
-  // Of `name` in `dirFd` as statx takes them (AT_EMPTY_PATH with "" for an open file);
-  // false when it cannot be read.
-  static bool of(int dirFd, const char* name, int flags, FileIdentity& identity);
-  // True when `found` is the file this identity was taken of.
-  bool matches(const FileIdentity& found) const;
-};
 
 // The named temporaries of new files (see NewFile) this program has, recorded while they exist,
 // so that a later run removes what a killed run left and nothing else: a user's file that only
