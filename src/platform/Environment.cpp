@@ -14,15 +14,21 @@ std::string environmentValue(const char* name) {
 
 namespace {
 
-std::string lookUpLoginName() {
+// A field of the password database's entry for `user`; "" when there is none.
+std::string passwordEntry(uid_t user, char* passwd::*field) {
   long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
   std::string buffer(size > 0 ? static_cast<std::size_t>(size) : 16384, '\0');
   passwd entry{};
   passwd* result = nullptr;
-  if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &result) == 0 && result &&
-      result->pw_name && *result->pw_name) {
-    return result->pw_name;
-  }
+  if (::getpwuid_r(user, &entry, buffer.data(), buffer.size(), &result) == 0 && result &&
+      result->*field)
+    return result->*field;
+  return {};
+}
+
+std::string lookUpLoginName() {
+  std::string login = passwordEntry(::geteuid(), &passwd::pw_name);
+  if (!login.empty()) return login;
   for (const char* name : {"USER", "LOGNAME"}) {
     std::string value = environmentValue(name);
     if (!value.empty()) return value;
@@ -31,6 +37,11 @@ std::string lookUpLoginName() {
 }
 
 }  // namespace
+
+std::string homeFolder() {
+  std::string home = environmentValue("HOME");
+  return home.empty() ? passwordEntry(::getuid(), &passwd::pw_dir) : home;
+}
 
 std::string loginName() {
   // Asked for on every store folder lookup; the password database need not be read each time.

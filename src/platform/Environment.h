@@ -8,6 +8,9 @@
 // The value of the variable `name`; "" when it is unset.
 std::string environmentValue(const char* name);
 
+// The home folder: $HOME, else the password database's entry; "" when neither is known.
+std::string homeFolder();
+
 // The login name of the effective user, from the password database, else $USER or $LOGNAME;
 // "" when none is known. Read once.
 std::string loginName();
