@@ -60,14 +60,14 @@ int main(int argc, char** argv) {
 
   const bool headless = !hasDisplay();
   if (headless) {
-    if (!options.CerrarAlTerminar && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
+    if (!options.CerrarAlTerminar && !environmentIsSet("QT_QPA_PLATFORM")) {
       std::fprintf(stderr,
                    "resguarda: no hay pantalla (DISPLAY ni WAYLAND_DISPLAY); para una copia "
                    "desatendida use: resguarda -hide\n");
       return 2;
     }
     // Unattended from cron or a service: no display is needed at all.
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!environmentIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(quietMessages);
   }
 

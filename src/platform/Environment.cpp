@@ -12,6 +12,10 @@ std::string environmentValue(const char* name) {
   return value ? value : "";
 }
 
+bool environmentIsSet(const char* name) {
+  return std::getenv(name) != nullptr;
+}
+
 namespace {
 
 // A field of the password database's entry for `user`; "" when there is none.

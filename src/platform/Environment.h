@@ -8,6 +8,9 @@
 // The value of the variable `name`; "" when it is unset.
 std::string environmentValue(const char* name);
 
+// Whether the variable `name` is set, even to "".
+bool environmentIsSet(const char* name);
+
 // The home folder: $HOME, else the password database's entry; "" when neither is known.
 std::string homeFolder();
 
