@@ -4,12 +4,27 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <string_view>
 
 #include "platform/PathText.h"
+
+extern char** environ;
 
 std::string environmentValue(const char* name) {
   const char* value = std::getenv(name);
   return value ? value : "";
+}
+
+std::vector<std::pair<std::string, std::string>> environmentVariables() {
+  std::vector<std::pair<std::string, std::string>> variables;
+  for (char** entry = environ; entry && *entry; ++entry) {
+    const std::string_view text = *entry;
+    const std::size_t equals = text.find('=');
+    if (equals == std::string_view::npos || equals == 0) continue;
+    variables.emplace_back(std::string(text.substr(0, equals)),
+                           std::string(text.substr(equals + 1)));
+  }
+  return variables;
 }
 
 bool environmentIsSet(const char* name) {

@@ -1,12 +1,17 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 // The process's environment, the user it runs for, and where it keeps its state. Every part of
 // the program reads them here, so each follows one rule.
 
 // The value of the variable `name`; "" when it is unset.
 std::string environmentValue(const char* name);
+
+// Every variable of the process, as name and value, in the order the environment holds them.
+std::vector<std::pair<std::string, std::string>> environmentVariables();
 
 // Whether the variable `name` is set, even to "".
 bool environmentIsSet(const char* name);

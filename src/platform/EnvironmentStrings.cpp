@@ -3,8 +3,6 @@
 #include "platform/Environment.h"
 #include "platform/PathText.h"
 
-extern char** environ;
-
 namespace {
 
 // What Wine sets in a Windows program's environment, for the names the registry's paths
@@ -38,15 +36,7 @@ Environment::Environment(std::vector<std::pair<std::string, std::string>> variab
     : variables_(std::move(variables)), loginName_(std::move(loginName)) {}
 
 Environment Environment::fromProcess() {
-  std::vector<std::pair<std::string, std::string>> variables;
-  for (char** entry = environ; entry && *entry; ++entry) {
-    const std::string_view text = *entry;
-    const std::size_t equals = text.find('=');
-    if (equals == std::string_view::npos || equals == 0) continue;
-    variables.emplace_back(std::string(text.substr(0, equals)),
-                           std::string(text.substr(equals + 1)));
-  }
-  return Environment(std::move(variables), loginName());
+  return Environment(environmentVariables(), loginName());
 }
 
 std::optional<std::string> Environment::value(std::string_view name) const {
