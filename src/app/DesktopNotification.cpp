@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "backup/TEstad.h"
+#include "platform/Environment.h"
 
 namespace {
 
@@ -34,11 +35,6 @@ using Clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kBudget{1000};
 // Each bus entry has this long to answer the greeting, so that a later entry can still be tried.
 constexpr std::chrono::milliseconds kGreetingLimit{400};
-
-std::string environment(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? value : "";
-}
 
 // D-Bus address values escape every byte outside [-0-9A-Za-z_/.\*] as %XX.
 std::string escapedValue(const std::string& value) {
@@ -404,7 +400,8 @@ std::string sessionBusAddress(const std::string& addressVariable, const std::str
 }
 
 std::string sessionBusAddressFromEnvironment() {
-  return sessionBusAddress(environment("DBUS_SESSION_BUS_ADDRESS"), environment("XDG_RUNTIME_DIR"));
+  return sessionBusAddress(environmentValue("DBUS_SESSION_BUS_ADDRESS"),
+                           environmentValue("XDG_RUNTIME_DIR"));
 }
 
 bool notifyDesktop(const NotificationText& text, const std::string& address, int stopFd) {

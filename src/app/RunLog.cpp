@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 
 #include "platform/Errors.h"
 #include "platform/NewFile.h"
@@ -15,11 +14,6 @@
 #include "platform/WriteAll.h"
 
 namespace {
-
-std::string environment(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? value : "";
-}
 
 std::string reasonOf(const std::exception& error) {
   const auto* own = dynamic_cast<const ResguardaError*>(&error);
@@ -44,18 +38,6 @@ void keepPrevious(const std::string& folder, const std::string& log, const std::
 }
 
 }  // namespace
-
-std::string runLogFolder(const std::string& home, const std::string& xdgStateHome) {
-  if (!xdgStateHome.empty() && xdgStateHome.front() == '/')
-    return withoutTrailingSlash(xdgStateHome) + "/resguarda";
-  if (home.empty() || home.front() != '/') return {};
-  const std::string base = withoutTrailingSlash(home);
-  return (base == "/" ? "" : base) + "/.local/state/resguarda";
-}
-
-std::string runLogFolderFromEnvironment() {
-  return runLogFolder(environment("HOME"), environment("XDG_STATE_HOME"));
-}
 
 std::string printableLine(const std::string& line) {
   std::string out;

@@ -8,12 +8,6 @@
 
 class ReplaceFile;
 
-// Where unattended runs keep their log: $XDG_STATE_HOME/resguarda, by default
-// ~/.local/state/resguarda; "" when neither is known. A relative XDG_STATE_HOME is taken as
-// unset, as the XDG rules say.
-std::string runLogFolder(const std::string& home, const std::string& xdgStateHome);
-std::string runLogFolderFromEnvironment();
-
 // A log line as it may go to a file or a terminal: control characters (a newline in a file
 // name, an escape sequence) are written as \xNN, so no name can forge or hide a line.
 std::string printableLine(const std::string& line);

@@ -1,14 +1,12 @@
 #include "app/StartupOptions.h"
 
-#include <cstdlib>
-
+#include "platform/Environment.h"
 #include "platform/PathText.h"
 
 namespace {
 
 bool isSet(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0';
+  return !environmentValue(name).empty();
 }
 
 }  // namespace

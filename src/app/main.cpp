@@ -22,6 +22,7 @@
 #include "dialogs/FileUtil.h"
 #include "dialogs/MessagePrompts.h"
 #include "dialogs/SpanishTexts.h"
+#include "platform/Environment.h"
 #include "resources/Pictures.h"
 
 namespace {
@@ -59,14 +60,14 @@ int main(int argc, char** argv) {
 
   const bool headless = !hasDisplay();
   if (headless) {
-    if (!options.CerrarAlTerminar && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
+    if (!options.CerrarAlTerminar && !environmentIsSet("QT_QPA_PLATFORM")) {
       std::fprintf(stderr,
                    "resguarda: no hay pantalla (DISPLAY ni WAYLAND_DISPLAY); para una copia "
                    "desatendida use: resguarda -hide\n");
       return 2;
     }
     // Unattended from cron or a service: no display is needed at all.
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!environmentIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(quietMessages);
   }
 
@@ -92,7 +93,7 @@ int main(int argc, char** argv) {
   dependencies.mailTask = mailExportTask();
   dependencies.prompts = prompts.get();
   dependencies.headless = headless;
-  dependencies.runLogFolder = runLogFolderFromEnvironment();
+  dependencies.runLogFolder = stateFolder();
 
   TForm1 form(options, std::move(dependencies));
   if (auto* messages = dynamic_cast<MessagePrompts*>(prompts.get())) messages->setParent(&form);

@@ -154,7 +154,7 @@ void flushDestination(RunContext& run) {
 
 void carryOutTasks(const RunSnapshot& snapshot, RunContext& run, const MailTask& mailTask) {
   warnSharedDestinations(snapshot, run);
-  const MirrorTask base{{}, FolderIdentity::of(run.dirDestino)};
+  const MirrorTask base{{}, FileIdentity::ofFolder(run.dirDestino)};
   for (const RunSnapshot::Row& row : snapshot.rows) {
     if (!row.checked) continue;
     run.observer.taskStarted(row.path, row.mailTask);

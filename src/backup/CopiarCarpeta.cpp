@@ -143,13 +143,12 @@ class MirrorWalk {
     level.src = std::move(root);
     level.srcLength = src_.size();
     level.dstLength = dst_.size();
-    const FolderIdentity self{level.st.st_dev, level.st.st_ino, true};
     if (pseudo_.contains(level.st.st_dev, level.src.get())) {
       run_.log("AVISO - " + withoutTrailingSlash(src_) +
                ": es un sistema de archivos virtual del sistema; no se copia");
       return;
     }
-    if (self == task_.excludedFolder || insideDestination(level.src.get())) {
+    if (isDestination(level.st) || insideDestination(level.src.get())) {
       run_.fail(withoutTrailingSlash(src_),
                 ResguardaError(kInsideDestination, withoutTrailingSlash(src_), kInsideDestination));
       return;
@@ -186,16 +185,20 @@ class MirrorWalk {
     return *listings_[depth];
   }
 
-  bool onPath(const FolderIdentity& id) const {
+  bool onPath(const struct stat& st) const {
     for (const Level& level : levels_)
-      if (level.st.st_dev == id.dev && level.st.st_ino == id.ino) return true;
+      if (level.st.st_dev == st.st_dev && level.st.st_ino == st.st_ino) return true;
     return false;
+  }
+
+  bool isDestination(const struct stat& st) const {
+    return task_.excludedFolder && task_.excludedFolder->sameInode(FileIdentity::of(st));
   }
 
   // True when the folder lies anywhere below the destination folder: walked, the backup
   // would copy itself.
   bool insideDestination(int fd) const {
-    if (!task_.excludedFolder.valid) return false;
+    if (!task_.excludedFolder) return false;
     struct stat current {};
     if (::fstat(fd, &current) != 0) return false;
     Fd up;
@@ -205,8 +208,7 @@ class MirrorWalk {
       struct stat st {};
       if (!parent || ::fstat(parent.get(), &st) != 0) return false;
       if (st.st_dev == current.st_dev && st.st_ino == current.st_ino) return false;  // the root
-      if (st.st_dev == task_.excludedFolder.dev && st.st_ino == task_.excludedFolder.ino)
-        return true;
+      if (isDestination(st)) return true;
       current = st;
       up = std::move(parent);
       at = up.get();
@@ -301,9 +303,8 @@ class MirrorWalk {
       failFolder(src_ + name, errno);
       return;
     }
-    const FolderIdentity id{st.st_dev, st.st_ino, true};
     // Link cycles end at a folder already on the path; the destination is never a source.
-    if (!S_ISDIR(st.st_mode) || onPath(id) || id == task_.excludedFolder) return;
+    if (!S_ISDIR(st.st_mode) || onPath(st) || isDestination(st)) return;
     const bool otherDisk = st.st_dev != parent.st.st_dev;
     if (otherDisk && pseudo_.contains(st.st_dev, child.get())) return;
     bool viaLink = type == DT_LNK;
@@ -632,12 +633,6 @@ class MirrorWalk {
 };
 
 }  // namespace
-
-FolderIdentity FolderIdentity::of(const std::string& path) {
-  struct stat st {};
-  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
-  return {st.st_dev, st.st_ino, true};
-}
 
 void CopiarCarpeta(const std::string& folder, const MirrorTask& task, RunContext& run) {
   if (!run.goOn()) return;

@@ -1,26 +1,17 @@
 #pragma once
 
-#include <sys/types.h>
-
+#include <optional>
 #include <string>
+
+#include "platform/FileIdentity.h"
 
 struct RunContext;
 
-// A folder by device and inode, so the walk can recognise it under any name.
-struct FolderIdentity {
-  dev_t dev = 0;
-  ino_t ino = 0;
-  bool valid = false;
-
-  // The identity of an existing folder (links followed); invalid when it cannot be read.
-  static FolderIdentity of(const std::string& path);
-  bool operator==(const FolderIdentity&) const = default;
-};
-
 // One folder task of a run.
 struct MirrorTask {
-  std::string taskRoot;           // R: the task's path, without a trailing "/"
-  FolderIdentity excludedFolder;  // the destination folder: never walked as part of a source
+  std::string taskRoot;  // R: the task's path, without a trailing "/"
+  // The destination folder, recognised under any name: never walked as part of a source.
+  std::optional<FileIdentity> excludedFolder;
 };
 
 // Mirrors `folder` (ending in "/", inside task.taskRoot) and all its subfolders into

@@ -1,25 +1,18 @@
 #include "dialogs/FolderTreeRoots.h"
 
-#include <pwd.h>
 #include <unistd.h>
 
 #include <QFile>
 #include <QStandardPaths>
-#include <cstdlib>
 
 #include "dialogs/FileUtil.h"
 #include "dialogs/FolderListing.h"
 #include "dialogs/FolderOrder.h"
+#include "platform/Environment.h"
 #include "platform/PseudoFileSystems.h"
 #include "platform/WinePaths.h"
 
 namespace {
-
-std::string loginName() {
-  if (const passwd* entry = ::getpwuid(::geteuid()); entry && entry->pw_name) return entry->pw_name;
-  const char* user = std::getenv("USER");
-  return user ? user : "";
-}
 
 QString baseName(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');

@@ -1,13 +1,7 @@
 #include "platform/EnvironmentStrings.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
-#include <cstdlib>
-
+#include "platform/Environment.h"
 #include "platform/PathText.h"
-
-extern char** environ;
 
 namespace {
 
@@ -42,15 +36,7 @@ Environment::Environment(std::vector<std::pair<std::string, std::string>> variab
     : variables_(std::move(variables)), loginName_(std::move(loginName)) {}
 
 Environment Environment::fromProcess() {
-  std::vector<std::pair<std::string, std::string>> variables;
-  for (char** entry = environ; entry && *entry; ++entry) {
-    const std::string_view text = *entry;
-    const std::size_t equals = text.find('=');
-    if (equals == std::string_view::npos || equals == 0) continue;
-    variables.emplace_back(std::string(text.substr(0, equals)),
-                           std::string(text.substr(equals + 1)));
-  }
-  return Environment(std::move(variables), currentLoginName());
+  return Environment(environmentVariables(), loginName());
 }
 
 std::optional<std::string> Environment::value(std::string_view name) const {
@@ -89,30 +75,4 @@ std::optional<std::string> expandEnvironmentStrings(std::string_view text,
   }
   if (out.size() > kMaxExpandedLength) return std::nullopt;
   return out;
-}
-
-namespace {
-
-std::string lookUpLoginName() {
-  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::string buffer(size > 0 ? static_cast<std::size_t>(size) : 16384, '\0');
-  passwd entry{};
-  passwd* result = nullptr;
-  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &result) == 0 && result &&
-      result->pw_name && *result->pw_name) {
-    return result->pw_name;
-  }
-  for (const char* name : {"USER", "LOGNAME"}) {
-    const char* value = std::getenv(name);
-    if (value && *value) return value;
-  }
-  return {};
-}
-
-}  // namespace
-
-std::string currentLoginName() {
-  // Asked for on every store folder lookup; the password database need not be read each time.
-  static const std::string login = lookUpLoginName();
-  return login;
 }

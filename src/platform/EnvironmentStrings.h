@@ -31,6 +31,3 @@ inline constexpr std::size_t kMaxExpandedLength = 32767;
 // longer than kMaxExpandedLength.
 std::optional<std::string> expandEnvironmentStrings(std::string_view text,
                                                     const Environment& environment);
-
-// The login name of the process's user ("" when unknown).
-std::string currentLoginName();

@@ -4,16 +4,24 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <vector>
 
 int makePrivateFolder(const std::string& folder) {
-  for (size_t end = 1; end <= folder.size(); ++end) {
-    if (end != folder.size() && folder[end] != '/') continue;
-    const std::string part = folder.substr(0, end);
-    if (::mkdir(part.c_str(), 0700) == 0)
-      ::chmod(part.c_str(), 0700);
-    else if (errno != EEXIST)
-      return errno;
+  if (folder.empty() || folder.front() != '/') return EINVAL;
+  std::vector<std::size_t> missing;  // where each missing folder's name ends, deepest first
+  for (std::size_t end = folder.size();;) {
+    struct stat st {};
+    if (::stat(end == 0 ? "/" : folder.substr(0, end).c_str(), &st) == 0) {
+      if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+      if (!missing.empty() && st.st_uid != ::geteuid()) return EPERM;
+      break;
+    }
+    if (errno != ENOENT || end == 0) return errno;
+    missing.push_back(end);
+    end = folder.rfind('/', end - 1);
   }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it)
+    if (::mkdir(folder.substr(0, *it).c_str(), 0700) != 0 && errno != EEXIST) return errno;
   struct stat st {};
   if (::lstat(folder.c_str(), &st) != 0) return errno;
   if (S_ISLNK(st.st_mode)) return ELOOP;

@@ -5,27 +5,23 @@
 #include <limits.h>
 #include <sys/file.h>
 #include <sys/statfs.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <vector>
 
+#include "platform/Environment.h"
 #include "platform/NewFile.h"
+#include "platform/PrivateFolder.h"
 
 namespace {
 
-constexpr char kStatePath[] = "/resguarda";
 constexpr char kJournalName[] = "temporales";
 constexpr time_t kUnreachableEntryLife = 30L * 24 * 3600;
-// A mount id that no other mount gets while the machine runs (Linux 6.8); older kernels give
-// the plain one, which a later mount may get again.
-constexpr unsigned kMountIdUnique = 0x4000U;
 constexpr std::size_t kBootTagLength = 8;
 
 struct EntryName {
@@ -113,27 +109,6 @@ bool isPrivateFolder(int fd) {
          (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-// Makes the missing folders of `path`, 0700. The deepest one that exists must be ours:
-// root running with another user's HOME must not leave root-owned folders in it.
-bool makeFolders(const std::string& path) {
-  std::vector<std::size_t> missing;
-  std::size_t end = path.size();
-  for (;;) {
-    struct stat st {};
-    if (::stat(path.substr(0, end).c_str(), &st) == 0) {
-      if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return false;
-      break;
-    }
-    if (errno != ENOENT) return false;
-    missing.push_back(end);
-    end = path.rfind('/', end - 1);
-    if (end == std::string::npos || end == 0) return false;
-  }
-  for (auto it = missing.rbegin(); it != missing.rend(); ++it)
-    if (::mkdir(path.substr(0, *it).c_str(), 0700) != 0 && errno != EEXIST) return false;
-  return true;
-}
-
 int openFolder(const std::string& path) {
   return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
@@ -141,12 +116,11 @@ int openFolder(const std::string& path) {
 // The state folder, as for the run's log, and the journal in it: each must be ours and no
 // symbolic link, the journal private. Made when missing and `make`. -1 when not usable.
 int openJournal(bool make) {
-  const std::string path = TemporaryJournal::folder();
-  if (path.empty()) return -1;
-  const std::string statePath = path.substr(0, path.size() - sizeof kJournalName);
+  const std::string statePath = stateFolder();
+  if (statePath.empty()) return -1;
   constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
   UniqueFd state(::open(statePath.c_str(), kFlags));
-  if (!state && errno == ENOENT && make && makeFolders(statePath))
+  if (!state && errno == ENOENT && make && makePrivateFolder(statePath) == 0)
     state.reset(::open(statePath.c_str(), kFlags));
   struct stat st {};
   if (!state || ::fstat(state.get(), &st) != 0 || st.st_uid != ::geteuid()) return -1;
@@ -242,36 +216,9 @@ Found removeIfLeftover(const std::string& path, const Entry& entry) {
 
 }  // namespace
 
-bool FileIdentity::of(int dirFd, const char* name, int flags, FileIdentity& identity) {
-  struct statx st {};
-  const unsigned want = STATX_TYPE | STATX_INO | STATX_SIZE | STATX_BTIME | STATX_MNT_ID;
-  if (::statx(dirFd, name, flags, want | kMountIdUnique, &st) != 0) return false;
-  identity.dev = makedev(st.stx_dev_major, st.stx_dev_minor);
-  identity.ino = st.stx_ino;
-  identity.type = st.stx_mode & S_IFMT;
-  identity.size = st.stx_size;
-  identity.hasBirth = (st.stx_mask & STATX_BTIME) != 0;
-  identity.birth = {};
-  if (identity.hasBirth)
-    identity.birth = {static_cast<time_t>(st.stx_btime.tv_sec), st.stx_btime.tv_nsec};
-  identity.mount = (st.stx_mask & (kMountIdUnique | STATX_MNT_ID)) ? st.stx_mnt_id : 0;
-  return true;
-}
-
-bool FileIdentity::matches(const FileIdentity& found) const {
-  if (found.dev != dev || found.ino != ino) return false;
-  return !hasBirth || (found.hasBirth && found.birth.tv_sec == birth.tv_sec &&
-                       found.birth.tv_nsec == birth.tv_nsec);
-}
-
 std::string TemporaryJournal::folder() {
-  const std::string journal = std::string(kStatePath) + "/" + kJournalName;
-  // Relative values are to be ignored, as the XDG rules say.
-  const char* state = std::getenv("XDG_STATE_HOME");
-  if (state && state[0] == '/') return state + journal;
-  const char* home = std::getenv("HOME");
-  if (home && home[0] == '/') return home + std::string("/.local/state") + journal;
-  return {};
+  const std::string state = stateFolder();
+  return state.empty() ? state : state + "/" + kJournalName;
 }
 
 int TemporaryJournal::folderFd() {

@@ -1,48 +1,27 @@
 #pragma once
 
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <limits>
 #include <string>
 
+#include "platform/FileIdentity.h"
 #include "platform/UniqueFd.h"
-
-// What tells a file apart from one that later gets its inode.
-struct FileIdentity {
-  dev_t dev = 0;
-  ino_t ino = 0;
-  mode_t type = 0;  // S_IFMT bits
-  bool hasBirth = false;
-  struct timespec birth {};
-  // The mount it was found on, never given to another mount while the machine runs; 0 when
-  // the kernel does not tell.
-  uint64_t mount = 0;
-  uint64_t size = 0;
-
-  // Of `name` in `dirFd` as statx takes them (AT_EMPTY_PATH with "" for an open file);
-  // false when it cannot be read.
-  static bool of(int dirFd, const char* name, int flags, FileIdentity& identity);
-  // True when `found` is the file this identity was taken of.
-  bool matches(const FileIdentity& found) const;
-};
 
 // The named temporaries of new files (see NewFile) this program has, recorded while they exist,
 // so that a later run removes what a killed run left and nothing else: a user's file that only
-// looks like one of ours is never in it. The journal is a private folder,
-// $XDG_STATE_HOME/resguarda/temporales (default ~/.local/state/resguarda/temporales), with one
-// entry per live temporary: a symbolic link whose target is the temporary's full path (with its
-// random name) and whose name holds what else is known of it: device, inode, birth time where
-// the file system keeps one, the mount and the boot it was made on, the most bytes it could
-// come to hold. So recording it costs one system call.
+// looks like one of ours is never in it. The journal is a private folder, temporales in the
+// state folder (see stateFolder), with one entry per live temporary: a symbolic link whose target
+// is the temporary's full path (with its random name) and whose name holds what else is known of
+// it: device, inode, birth time where the file system keeps one, the mount and the boot it was made
+// on, the most bytes it could come to hold. So recording it costs one system call.
 //
 // While the disk stays mounted, the file must be that very one (an inode number is soon given
 // to the next file made). A disk plugged in again (FAT and exFAT above all, whose inode and
 // device numbers are made up at each mount) is told by its mount: there the file must stand at
 // the recorded path under its random name, be no larger than recorded, and keep its birth time
-// where the file system has one. The state folder follows the run log's rule: ours and no
-// symbolic link, else there is no journal. Without a journal (no home folder, or a folder that is
-// not private) named leftovers are simply left alone.
+// where the file system has one. The state folder is made and checked as every private
+// folder of the program (see makePrivateFolder), else there is no journal. Without a journal (no
+// home folder, or a folder that is not private) named leftovers are simply left alone.
 class TemporaryJournal {
  public:
   static constexpr uint64_t kNoSizeLimit = std::numeric_limits<uint64_t>::max();

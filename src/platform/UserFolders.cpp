@@ -1,9 +1,9 @@
 #include "platform/UserFolders.h"
 
-#include <cstdlib>
 #include <optional>
 #include <string_view>
 
+#include "platform/Environment.h"
 #include "platform/PathText.h"
 #include "platform/ReadWholeFile.h"
 #include "platform/WinePaths.h"
@@ -86,11 +86,6 @@ DirsFile readDirsFile(const std::string& file, const std::string& home) {
 std::string xdgBase(const std::string& value, const std::string& home, const char* fallback) {
   if (!value.empty() && value.front() == '/') return withoutTrailingSlash(value);
   return joinHome(home, fallback);
-}
-
-std::string environmentValue(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? value : "";
 }
 
 }  // namespace

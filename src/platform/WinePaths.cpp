@@ -1,20 +1,15 @@
 #include "platform/WinePaths.h"
 
-#include <pwd.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <vector>
 
+#include "platform/Environment.h"
 #include "platform/PathText.h"
 
 namespace {
-
-std::string environmentValue(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? value : "";
-}
 
 // Resolves "." and ".." by text, as the link's target is read relative to its folder.
 std::string normaliseLexically(const std::string& path) {
@@ -65,20 +60,6 @@ bool isSeparator(char c) {
 }
 
 }  // namespace
-
-std::string homeFolder() {
-  std::string home = environmentValue("HOME");
-  if (!home.empty()) return home;
-  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::string buffer(size > 0 ? static_cast<std::size_t>(size) : 16384, '\0');
-  passwd entry{};
-  passwd* result = nullptr;
-  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &result) == 0 && result &&
-      result->pw_dir) {
-    return result->pw_dir;
-  }
-  return {};
-}
 
 std::string winePrefix() {
   const std::string prefix = environmentValue("WINEPREFIX");

@@ -10,9 +10,6 @@ std::string winePrefix();
 // The hive of HKEY_CURRENT_USER in a prefix.
 std::string wineUserHive(const std::string& prefix);
 
-// The home folder: $HOME, else the password database's entry; "" when neither is known.
-std::string homeFolder();
-
 // A Windows path as a Linux one. "C:\x\y" goes through the prefix's dosdevices/c: link (for
 // drive C, prefix/drive_c when there is no such link; for another drive without a link, the
 // link's own path, which then does not exist). Separators become "/", runs of them one "/",

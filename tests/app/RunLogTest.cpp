@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "app/RunDisplay.h"
+#include "platform/Environment.h"
 #include "support/SmallTmpfs.h"
 #include "support/TempTree.h"
 #include "support/TestData.h"
@@ -38,7 +39,7 @@ class RunLogFolder : public ::testing::TestWithParam<FolderCase> {};
 }  // namespace
 
 TEST_P(RunLogFolder, FollowsTheXdgRules) {
-  EXPECT_EQ(runLogFolder(GetParam().home, GetParam().xdgStateHome), GetParam().expected);
+  EXPECT_EQ(stateFolder(GetParam().home, GetParam().xdgStateHome), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -102,6 +103,40 @@ TEST(RunLog, TheNextRunKeepsThePreviousLogAndNoLinkIsFollowed) {
             (std::vector<std::string>{"ultima-copia.1.log", "ultima-copia.log"}));
   EXPECT_EQ(errors.text(), "");
 }
+
+// A state folder the user does not hold: no log is written, nothing is made, and it is said.
+struct UntrustedCase {
+  const char* name;
+  bool linked;   // state/resguarda is a link to a folder of ours
+  uid_t parent;  // owner of the existing state/ when resguarda is missing
+};
+
+class UntrustedStateFolder : public ::testing::TestWithParam<UntrustedCase> {};
+
+TEST_P(UntrustedStateFolder, GetsNoLog) {
+  TempTree tree;
+  ErrorFile errors(tree.path("stderr"));
+  const std::string parent = tree.mkdir("state");
+  if (GetParam().linked)
+    ASSERT_EQ(::symlink(tree.mkdir("ours").c_str(), (parent + "/resguarda").c_str()), 0);
+  else
+    ASSERT_EQ(::chown(parent.c_str(), GetParam().parent, GetParam().parent), 0);
+  {
+    NullRunObserver display;
+    RunLog log(display, parent + "/resguarda", errors.fd());
+    log.logLine("copia");
+    log.finish(std::nullopt);
+  }
+  EXPECT_NE(errors.text().find("no se puede escribir el registro de la copia"), std::string::npos);
+  EXPECT_TRUE(TempTree::list(GetParam().linked ? tree.path("ours") : parent).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RunLog, UntrustedStateFolder,
+    ::testing::Values(UntrustedCase{"Linked", true, 0},
+                      // Root with a user's HOME must not leave folders of its own in it.
+                      UntrustedCase{"InSomeoneElsesFolder", false, 1234}),
+    [](const testing::TestParamInfo<UntrustedCase>& p) { return std::string(p.param.name); });
 
 TEST(RunLog, ALogThatDoesNotFitLeavesThePreviousOneAndSaysSoOnce) {
   TempTree tree;

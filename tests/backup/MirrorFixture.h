@@ -29,7 +29,7 @@ class Mirror : public testing::Test {
   // Mirrors the task folder `relative` of the tree into bk/.
   void mirror(const std::string& relative) { mirrorPath(tree.path(relative)); }
   void mirrorPath(const std::string& root) {
-    const MirrorTask task{root, FolderIdentity::of(dest)};
+    const MirrorTask task{root, FileIdentity::ofFolder(dest)};
     CopiarCarpeta(root + "/", task, run);
   }
   std::string out(const std::string& relative) const { return dest + relative; }
