@@ -113,6 +113,19 @@ class ExtraerMensajesTest : public testing::Test {
 
   std::vector<std::string> outputFiles() { return TempTree::files(tree_.path("dest")); }
 
+  // Exports the store, as nobody when `unprivileged`, and gives what `outcome` makes of it.
+  int exportAs(bool unprivileged, const std::function<int(const RecordingSink&)>& outcome) {
+    if (!unprivileged) {
+      ExtraerMensajes(store_, dest_, sink_);
+      return outcome(sink_);
+    }
+    return runUnprivileged([&] {
+      RecordingSink sink;
+      ExtraerMensajes(store_, dest_, sink);
+      return outcome(sink);
+    });
+  }
+
   TempTree tree_;
   std::string store_;
   std::string dest_;
@@ -409,17 +422,8 @@ TEST_P(ReadOnlyOutputs, AreKeptAndTheMessageFails) {
                                "dest/adjuntos/Bandeja"}) {
       ::chmod(tree_.path(folder).c_str(), 0777);
     }
-    EXPECT_EQ(runUnprivileged([&] {
-                RecordingSink sink;
-                ExtraerMensajes(store_, dest_, sink);
-                return check(sink);
-              }),
-              7);
-  } else {
-    ExtraerMensajes(store_, dest_, sink_);
-    EXPECT_EQ(sink_.failures, std::vector<std::string>{expectedFailure});
-    EXPECT_EQ(check(sink_), 7);
   }
+  EXPECT_EQ(exportAs(c.unprivileged, check), 7);
   EXPECT_EQ(TempTree::read(kept), "de antes");
   EXPECT_EQ(TempTree::read(dest_ + "adjuntos/Bandeja/b.bin"), "b");
   for (const std::string& file : outputFiles()) {
@@ -513,16 +517,9 @@ TEST_P(UnreadableStoreFile, GetsOneErrorLine) {
     ::chmod(file.c_str(), 0600);
     makeReadOnlyForOthers(tree_.root(), store_);
     ::chmod(dest_.c_str(), 0777);
-    EXPECT_EQ(runUnprivileged([&] {
-                RecordingSink sink;
-                ExtraerMensajes(store_, dest_, sink);
-                return outcome(sink);
-              }),
-              3);
-  } else {
-    ExtraerMensajes(store_, dest_, sink_);
-    EXPECT_EQ(outcome(sink_), 3) << testing::PrintToString(sink_.failures);
   }
+  EXPECT_EQ(exportAs(d == Damage::NoPermission, outcome), 3)
+      << testing::PrintToString(sink_.failures);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, UnreadableStoreFile,
