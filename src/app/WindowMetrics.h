@@ -12,7 +12,6 @@ class WindowMetrics {
   WindowMetrics(int fontHeight, double logicalDpi);
 
   // Never below 1: the documented sizes are the smallest the window takes.
-  double factor() const { return factor_; }
   int scaled(int designPixels) const;
   // The scaled size, or the content's own when that is larger.
   int fitting(int designPixels, int contentPixels) const;

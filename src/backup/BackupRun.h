@@ -10,8 +10,8 @@
 // later edits.
 struct RunSnapshot {
   struct Row {
-    std::string text;  // display text in Memo1
-    std::string path;  // entry of RutasTareas
+    std::string text;  // the row as the task list shows it
+    std::string path;  // the task's folder
     bool checked = false;
     bool mailTask = false;  // the mail extraction task, recognised by its display text
   };

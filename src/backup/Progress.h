@@ -12,7 +12,7 @@ struct ProgressTexts {
   std::string copiados;      // status panel 3
   std::string revisados;     // status panel 5
   std::string elapsed;       // status panel 6
-  std::string estado;        // EstadoLb
+  std::string estado;        // the status text
 };
 
 // " " + the number in decimal.

@@ -10,8 +10,8 @@
 #include "backup/RunObserver.h"
 #include "backup/TEstad.h"
 
-// The go flag mirrors the down state of CopiarBt: true = go on, false = stop after the
-// file in progress. `abandon` is raised only when the program closes during a run: the
+// The go flag: true = go on, false = stop after the file in progress (the user asked to
+// stop). `abandon` is raised only when the program closes during a run: the
 // copy in flight is then given up at its next buffer.
 struct RunControl {
   std::atomic<bool> go{false};

@@ -115,7 +115,7 @@ std::string_view attachmentBody(std::string_view text, size_t start) {
 }
 
 // The name the attachment is stored under: the filtered name without its trailing blanks
-// (which the original platform dropped), never empty, "." or "..".
+// (which Windows file systems drop from names), never empty, "." or "..".
 std::string storedName(const std::string& filtered) {
   std::string name = filtered;
   while (!name.empty() && name.back() == ' ') name.pop_back();
@@ -366,7 +366,7 @@ class StoreReader {
       attachment.bodyLength = body.size();
       rest += body.size();
 
-      // The log shows the filtered name, trailing blank included, as the original did; only
+      // The log shows the filtered name, trailing blank included; only
       // a name that had to be replaced is shown as stored.
       const std::string filtered = FiltrarNombre(name);
       attachment.storedName = storedName(filtered);

@@ -12,7 +12,7 @@ struct CopiedAttributes {
 
 // Copies, from the open file or folder `from` to `to`, the extended attributes a copy keeps,
 // as a careful archiver does: the user's own (user.*) and the POSIX access lists. Never
-// security.* or trusted.*, which carry powers and labels that belong to the original. Call it
+// security.* or trusted.*, which carry powers and labels that belong to the source file. Call it
 // after the destination's mode is set: an access list then sets the group bits to its mask.
 // `ownerWrites`: the copy's owner entry gets write permission, as the copy's mode does. One
 // listing call for a file without attributes; nothing here fails the copy (a destination that
