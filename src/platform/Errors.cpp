@@ -11,22 +11,37 @@ std::string systemReason(int err) {
   return ::strerror_r(err, buffer, sizeof buffer);
 }
 
+std::string cannotOpenFileText(const std::string& path) {
+  return "Cannot open file " + path;
+}
+
+std::string unableToWriteText(const std::string& path) {
+  return "Unable to write to " + path;
+}
+
 ResguardaError cannotOpenFile(const std::string& path, int err) {
-  return ResguardaError("Cannot open file " + path, path, systemReason(err));
+  return cannotOpenFile(path, systemReason(err));
+}
+
+ResguardaError cannotOpenFile(const std::string& path, std::string reason) {
+  return ResguardaError(cannotOpenFileText(path), path, std::move(reason));
 }
 
 ResguardaError unableToWrite(const std::string& path, int err) {
-  return ResguardaError("Unable to write to " + path, path, systemReason(err));
+  return unableToWrite(path, systemReason(err));
+}
+
+ResguardaError unableToWrite(const std::string& path, std::string reason, std::string logPath) {
+  return ResguardaError(unableToWriteText(path), logPath.empty() ? path : std::move(logPath),
+                        std::move(reason));
 }
 
 ResguardaError nameNotAccepted(const std::string& path) {
-  return ResguardaError("Unable to write to " + path, path,
-                        "el disco de destino no admite este nombre de archivo");
+  return unableToWrite(path, "el disco de destino no admite este nombre de archivo");
 }
 
 ResguardaError timeNotKept(const std::string& path) {
-  return ResguardaError("Unable to write to " + path, path,
-                        "el disco de destino no guarda la fecha de la copia");
+  return unableToWrite(path, "el disco de destino no guarda la fecha de la copia");
 }
 
 ResguardaError invalidDataType(const std::string& valueName) {
@@ -34,12 +49,46 @@ ResguardaError invalidDataType(const std::string& valueName) {
 }
 
 ResguardaError unknownError(const std::string& path) {
-  return ResguardaError("error desconocido", path, "error desconocido");
+  return ResguardaError(kUnknownError, path, kUnknownError);
 }
 
+FailureText describeFailure(const std::exception& error) {
+  FailureText text{error.what(), {}, {}};
+  if (text.message.empty()) text.message = kUnknownError;
+  if (const auto* own = dynamic_cast<const ResguardaError*>(&error)) {
+    text.path = own->path();
+    text.reason = own->reason();
+  }
+  return text;
+}
+
+FailureText describeFailure(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return describeFailure(e);
+  } catch (...) {
+    return {kUnknownError, {}, {}};
+  }
+}
+
+std::string withReason(const std::string& message, const std::string& reason) {
+  return reason.empty() ? message : message + ": " + reason;
+}
+
+namespace {
+
+std::string logLine(const std::string& fallbackPath, const FailureText& text) {
+  return "ERROR - " + (text.path.empty() ? fallbackPath : text.path) + ": " +
+         text.reasonOrMessage();
+}
+
+}  // namespace
+
 std::string errorLogLine(const std::string& fallbackPath, const std::exception& error) {
-  const auto* own = dynamic_cast<const ResguardaError*>(&error);
-  const std::string& path = own && !own->path().empty() ? own->path() : fallbackPath;
-  const std::string reason = own && !own->reason().empty() ? own->reason() : error.what();
-  return "ERROR - " + path + ": " + reason;
+  return logLine(fallbackPath, describeFailure(error));
+}
+
+std::string errorLogLine(const std::string& fallbackPath, const std::exception_ptr& error) {
+  return logLine(fallbackPath, describeFailure(error));
 }

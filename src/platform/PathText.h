@@ -9,6 +9,16 @@
 // The path's normal form: every trailing "/" removed, except that the root "/" stays.
 std::string withoutTrailingSlash(std::string path);
 
+// A folder's path with exactly one trailing "/", so that a name can be appended; "" stays "".
+std::string withTrailingSlash(std::string folder);
+
+// folder + "/" + name, without doubling a "/" the folder already ends with.
+std::string joinPath(std::string folder, std::string_view name);
+
+// "." and ".." resolved by text alone, and repeated "/" folded ("a/./b/../c" -> "a/c"); a
+// relative path keeps the ".." it cannot resolve, and nothing at all is ".".
+std::string lexicallyNormal(const std::string& path);
+
 // 'A'..'Z' to 'a'..'z'; every other byte, including those above 0x7F, as it is.
 char asciiLower(char c);
 std::string asciiLower(std::string_view text);

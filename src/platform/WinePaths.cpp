@@ -4,40 +4,11 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <vector>
 
 #include "platform/Environment.h"
 #include "platform/PathText.h"
 
 namespace {
-
-// Resolves "." and ".." by text, as the link's target is read relative to its folder.
-std::string normaliseLexically(const std::string& path) {
-  const bool absolute = !path.empty() && path.front() == '/';
-  std::vector<std::string> parts;
-  std::size_t i = 0;
-  while (i <= path.size()) {
-    std::size_t slash = path.find('/', i);
-    if (slash == std::string::npos) slash = path.size();
-    const std::string part = path.substr(i, slash - i);
-    if (part == "..") {
-      if (!parts.empty() && parts.back() != "..") {
-        parts.pop_back();
-      } else if (!absolute) {
-        parts.push_back(part);
-      }
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
-    }
-    i = slash + 1;
-  }
-  std::string out = absolute ? "/" : "";
-  for (std::size_t k = 0; k < parts.size(); ++k) {
-    if (k) out += '/';
-    out += parts[k];
-  }
-  return out.empty() ? "." : out;
-}
 
 std::string driveFolder(char letter, const std::string& prefix) {
   letter = asciiLower(letter);
@@ -48,7 +19,7 @@ std::string driveFolder(char letter, const std::string& prefix) {
   if (size >= 0 && static_cast<std::size_t>(size) < target.size()) {
     target.resize(static_cast<std::size_t>(size));
     if (target.empty()) return link;
-    return normaliseLexically(target.front() == '/' ? target : devices + "/" + target);
+    return lexicallyNormal(target.front() == '/' ? target : devices + "/" + target);
   }
   if (size < 0 && errno == EINVAL) return link;  // a real folder rather than a link
   if (letter == 'c' && ::access(link.c_str(), F_OK) != 0) return prefix + "/drive_c";

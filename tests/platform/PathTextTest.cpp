@@ -65,3 +65,13 @@ TEST(PathText, LowersAsciiLettersOnly) {
 }
 
 }  // namespace
+
+TEST(PathText, JoinsAndNormalisesByTextAlone) {
+  EXPECT_EQ(joinPath("/", "a"), "/a");
+  EXPECT_EQ(joinPath("/srv/", "a"), "/srv/a");
+  EXPECT_EQ(joinPath("/srv", "a"), "/srv/a");
+  EXPECT_EQ(withTrailingSlash(""), "");
+  EXPECT_EQ(lexicallyNormal("/a/./b/../../../c//d"), "/c/d");
+  EXPECT_EQ(lexicallyNormal("../a/.."), "..");
+  EXPECT_EQ(lexicallyNormal("a/.."), ".");
+}
