@@ -4,7 +4,6 @@
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/ForkedChild.h"
 #include "support/TempTree.h"
 
 namespace {
@@ -39,8 +39,7 @@ pid_t start(const std::vector<std::string>& command, const std::string& log) {
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
+  return startChild([&] {
     const int in = ::open("/dev/null", O_RDONLY);
     const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ::dup2(in, 0);
@@ -49,27 +48,18 @@ pid_t start(const std::vector<std::string>& command, const std::string& log) {
     // The FAT driver outlives this call: it must hold none of the test's other files open.
     ::close_range(3, ~0U, 0);
     ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  return pid;
+    return 127;
+  });
 }
 
-// Waits at most `limit` for a child; its exit status, or -1 while it still runs.
-int waitFor(pid_t pid, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  for (;;) {
-    int status = 0;
-    const pid_t done = ::waitpid(pid, &status, WNOHANG);
-    if (done == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    if (done < 0 && errno != EINTR) return -2;
-    if (std::chrono::steady_clock::now() > deadline) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+bool stillRuns(pid_t pid, std::chrono::milliseconds limit) {
+  return !waitForChild(pid, limit).has_value();
 }
 
 // Runs a tool to its end; "" when it succeeded, otherwise what it said.
 std::string run(const std::vector<std::string>& command, const std::string& log) {
-  const int status = waitFor(start(command, log), std::chrono::seconds(30));
+  const auto end = waitForChild(start(command, log), std::chrono::seconds(30));
+  const int status = end ? end->shellCode() : -1;
   if (status == 0) return {};
   std::string said = TempTree::read(log);
   while (!said.empty() && said.back() == '\n') said.pop_back();
@@ -163,7 +153,7 @@ std::string DiskImage::mount() {
     daemon_ = start({"fusefat", "-f", "-o", "rw+", image_, mountPoint_}, log);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!isMountPoint(mountPoint_) && std::chrono::steady_clock::now() < deadline) {
-      if (waitFor(daemon_, std::chrono::milliseconds(0)) != -1) {
+      if (!stillRuns(daemon_, std::chrono::milliseconds(0))) {
         daemon_ = -1;
         return "fusefat failed: " + TempTree::read(log);
       }
@@ -189,10 +179,7 @@ void DiskImage::unmount() {
   // A driver that died leaves a mount that cannot even be looked at: unmount it all the same.
   if (::umount2(mountPoint_.c_str(), 0) != 0 && errno != EINVAL)
     ::umount2(mountPoint_.c_str(), MNT_DETACH);
-  if (daemon_ > 0 && waitFor(daemon_, std::chrono::seconds(10)) == -1) {
-    ::kill(daemon_, SIGKILL);
-    waitFor(daemon_, std::chrono::seconds(10));
-  }
+  if (daemon_ > 0 && stillRuns(daemon_, std::chrono::seconds(10))) killChild(daemon_);
   daemon_ = -1;
 }
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <thread>
 
 pid_t startChild(const std::function<int()>& body) {
   const pid_t pid = ::fork();
@@ -19,17 +20,37 @@ pid_t startChild(const std::function<int()>& body) {
   ::_exit(code);
 }
 
-ChildEnd waitForChild(pid_t pid) {
+namespace {
+
+ChildEnd endOf(int status) {
   ChildEnd end;
-  if (pid <= 0) return end;
+  end.exited = WIFEXITED(status);
+  end.status = end.exited ? WEXITSTATUS(status) : WTERMSIG(status);
+  return end;
+}
+
+}  // namespace
+
+ChildEnd waitForChild(pid_t pid) {
+  if (pid <= 0) return {};
   int status = 0;
   pid_t done;
   while ((done = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
   }
-  if (done != pid) return end;
-  end.exited = WIFEXITED(status);
-  end.status = end.exited ? WEXITSTATUS(status) : WTERMSIG(status);
-  return end;
+  return done == pid ? endOf(status) : ChildEnd{};
+}
+
+std::optional<ChildEnd> waitForChild(pid_t pid, std::chrono::milliseconds limit) {
+  if (pid <= 0) return ChildEnd{};
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    int status = 0;
+    const pid_t done = ::waitpid(pid, &status, WNOHANG);
+    if (done == pid) return endOf(status);
+    if (done < 0 && errno != EINTR) return ChildEnd{};
+    if (std::chrono::steady_clock::now() > deadline) return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 }
 
 void killChild(pid_t pid) {

@@ -2,7 +2,9 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 
 // The one way tests start a child process: to run a program, or to do what a test must not
@@ -22,6 +24,8 @@ struct ChildEnd {
 
 // Waits for a child to end.
 ChildEnd waitForChild(pid_t pid);
+// Waits at most `limit`; nothing while the child still runs.
+std::optional<ChildEnd> waitForChild(pid_t pid, std::chrono::milliseconds limit);
 
 // Ends a child at once and waits for it; nothing when there is none.
 void killChild(pid_t pid);
