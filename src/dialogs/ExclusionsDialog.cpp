@@ -14,17 +14,19 @@
 
 namespace {
 
+// The examples have a column of their own: a pattern cut in two would read as two patterns.
 constexpr const char* kExplanation =
     "Lo que coincide con un patrón no se copia, y en una carpeta excluida no se entra. "
     "<b>*</b> vale por cualquier texto y <b>?</b> por un carácter; se distinguen mayúsculas "
     "y minúsculas."
-    "<ul style='margin-left: -20px'>"
-    "<li>Sin «/», se compara con el nombre de cada archivo y carpeta: <tt>*.tmp</tt></li>"
-    "<li>Terminado en «/», solo con el nombre de las carpetas: <tt>.cache/</tt>, "
-    "<tt>node_modules/</tt></li>"
-    "<li>Con «/» en otro sitio, con la ruta dentro de la carpeta de la tarea: "
-    "<tt>fotos/borradores</tt></li>"
-    "</ul>";
+    "<table cellspacing='4' style='margin-top: 6px'>"
+    "<tr><td nowrap><tt>*.tmp</tt></td>"
+    "<td>Sin «/»: el nombre de cada archivo y carpeta.</td></tr>"
+    "<tr><td nowrap><tt>.cache/<br>node_modules/</tt></td>"
+    "<td>Terminado en «/»: solo el nombre de las carpetas.</td></tr>"
+    "<tr><td nowrap><tt>fotos/borradores</tt></td>"
+    "<td>Con «/» en otro sitio: la ruta bajo la carpeta de la tarea.</td></tr>"
+    "</table>";
 
 QString joinedLines(const std::vector<std::string>& patterns) {
   QStringList lines;
@@ -90,7 +92,7 @@ ExclusionsDialog::ExclusionsDialog(const std::vector<std::string>& patterns, Sav
   layout->addWidget(editorLabel);
   layout->addWidget(editor_, 1);
   layout->addWidget(buttons);
-  resize(520, 440);
+  resize(560, 460);
 
   saveTimer_.setSingleShot(true);
   saveTimer_.setInterval(kSaveDelayMs);

@@ -5,7 +5,7 @@
 #include <QDialogButtonBox>
 #include <QEvent>
 #include <QFile>
-#include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -76,23 +76,33 @@ VersionsDialog::VersionsDialog(const std::string& destination, bool keep, int da
                               this);
   daysHint->setWordWrap(true);
 
-  auto* daysRow = new QFormLayout;
-  daysRow->setContentsMargins(20, 0, 0, 0);
-  daysRow->addRow(daysLabel, days_);
-  daysRow->addRow(daysHint);
+  // Indented under the check box it depends on.
+  auto* daysRow = new QHBoxLayout;
+  daysRow->addWidget(daysLabel);
+  daysRow->addWidget(days_);
+  daysRow->addStretch();
+  auto* daysArea = new QVBoxLayout;
+  daysArea->setContentsMargins(20, 0, 0, 0);
+  daysArea->addLayout(daysRow);
+  daysArea->addWidget(daysHint);
 
   open_ = new QPushButton(QString::fromUtf8("&Abrir la carpeta de versiones"), this);
   open_->setObjectName(QStringLiteral("OpenFolder"));
   open_->setAutoDefault(false);
 
+  auto* openRow = new QHBoxLayout;
+  openRow->addWidget(open_);
+  openRow->addStretch();
+
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
-  buttons->addButton(open_, QDialogButtonBox::ActionRole);
   setSpanishButtonTexts(buttons);
 
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(keep_);
   layout->addWidget(explanation);
-  layout->addLayout(daysRow);
+  layout->addLayout(daysArea);
+  layout->addSpacing(6);
+  layout->addLayout(openRow);
   layout->addStretch();
   layout->addWidget(buttons);
   setMinimumWidth(480);

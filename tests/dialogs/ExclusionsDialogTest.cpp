@@ -59,7 +59,7 @@ TEST_F(ExclusionsDialogTest, OpeningAndClosingWithoutEditsSavesNothing) {
   EXPECT_EQ(editor(dialog)->toPlainText().toStdString(), "*.tmp\n.cache/");
   // An empty line added is no change of the patterns.
   editor(dialog)->appendPlainText(QString());
-  QTest::keyClick(&dialog, Qt::Key_Escape);
+  QTest::keyClick(editor(dialog), Qt::Key_Escape);
   EXPECT_FALSE(dialog.isVisible());
   EXPECT_TRUE(saved.empty());
 }
