@@ -18,70 +18,51 @@
 
 namespace {
 
-using Saved = std::pair<bool, int>;
+using Saved = std::vector<std::pair<bool, int>>;
 
-struct Controls {
-  QCheckBox* keep;
-  QSpinBox* days;
-  QPushButton* open;
-};
-
-Controls controlsOf(const VersionsDialog& dialog) {
-  return {dialog.findChild<QCheckBox*>(QStringLiteral("Keep")),
-          dialog.findChild<QSpinBox*>(QStringLiteral("Days")),
-          dialog.findChild<QPushButton*>(QStringLiteral("OpenFolder"))};
+QCheckBox* keepBox(const VersionsDialog& dialog) {
+  return dialog.findChild<QCheckBox*>(QStringLiteral("Keep"));
+}
+QSpinBox* daysBox(const VersionsDialog& dialog) {
+  return dialog.findChild<QSpinBox*>(QStringLiteral("Days"));
 }
 
 struct ChangeCase {
   const char* name;
   bool keep;
   int days;
-  std::function<void(Controls&)> change;
-  std::vector<Saved> saved;
+  std::function<void(VersionsDialog&)> change;
+  Saved saved;
 };
 
 class VersionsChangeTest : public ::testing::TestWithParam<ChangeCase> {};
 
 TEST_P(VersionsChangeTest, EachChangeIsSavedAtOnce) {
   FakePrompts prompts;
-  std::vector<Saved> saved;
+  Saved saved;
   VersionsDialog dialog(
       "/nada/", GetParam().keep, GetParam().days,
       [&](bool keep, int days) { saved.emplace_back(keep, days); }, prompts);
-  Controls controls = controlsOf(dialog);
-  GetParam().change(controls);
+  GetParam().change(dialog);
   EXPECT_EQ(saved, GetParam().saved);
-  EXPECT_TRUE(prompts.errors.empty());
+  EXPECT_EQ(daysBox(dialog)->isEnabled(), keepBox(dialog)->isChecked());
+}
+
+void typeDays(VersionsDialog& dialog) {
+  daysBox(dialog)->selectAll();
+  QTest::keyClicks(daysBox(dialog), QStringLiteral("45"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Changes, VersionsChangeTest,
     ::testing::Values(
-        ChangeCase{"TurnedOn", false, 0, [](Controls& c) { c.keep->click(); }, {{true, 0}}},
+        ChangeCase{"TurnedOn", false, 0, [](auto& d) { keepBox(d)->click(); }, {{true, 0}}},
         ChangeCase{
-            "TurnedOffKeepsTheDays", true, 30, [](Controls& c) { c.keep->click(); }, {{false, 30}}},
-        ChangeCase{"DaysTyped",
-                   true,
-                   0,
-                   [](Controls& c) {
-                     c.days->selectAll();
-                     QTest::keyClicks(c.days, QStringLiteral("45"));
-                   },
-                   {{true, 4}, {true, 45}}},
-        ChangeCase{
-            "DaysBackToForEver", true, 7, [](Controls& c) { c.days->setValue(0); }, {{true, 0}}},
-        ChangeCase{"NothingChanged", true, 7, [](Controls&) {}, {}}),
+            "TurnedOffKeepsTheDays", true, 30, [](auto& d) { keepBox(d)->click(); }, {{false, 30}}},
+        ChangeCase{"DaysTyped", true, 0, typeDays, {{true, 4}, {true, 45}}},
+        ChangeCase{"BackToForEver", true, 7, [](auto& d) { daysBox(d)->setValue(0); }, {{true, 0}}},
+        ChangeCase{"NothingChanged", true, 7, [](auto&) {}, {}}),
     [](const testing::TestParamInfo<ChangeCase>& p) { return std::string(p.param.name); });
-
-TEST(VersionsDialogTest, DaysAreOnlyEditableWhileVersionsAreKept) {
-  FakePrompts prompts;
-  VersionsDialog dialog(
-      "/nada/", false, 10, [](bool, int) {}, prompts);
-  Controls controls = controlsOf(dialog);
-  EXPECT_FALSE(controls.days->isEnabled());
-  controls.keep->click();
-  EXPECT_TRUE(controls.days->isEnabled());
-}
 
 TEST(VersionsDialogTest, AFailedSaveIsShownAndTheControlsGoBackToWhatTheFileHolds) {
   FakePrompts prompts;
@@ -93,13 +74,12 @@ TEST(VersionsDialogTest, AFailedSaveIsShownAndTheControlsGoBackToWhatTheFileHold
         throw unableToWrite("/cfg/resguarda.ini", EROFS);
       },
       prompts);
-  Controls controls = controlsOf(dialog);
-  controls.keep->click();
+  keepBox(dialog)->click();
   ASSERT_EQ(prompts.errors, std::vector<std::string>{"Unable to write to /cfg/resguarda.ini"});
-  EXPECT_FALSE(controls.keep->isChecked());
-  EXPECT_EQ(controls.days->value(), 30);
+  EXPECT_FALSE(keepBox(dialog)->isChecked());
+  EXPECT_FALSE(daysBox(dialog)->isEnabled());
   // The same change is tried again, not taken as already saved.
-  controls.keep->click();
+  keepBox(dialog)->click();
   EXPECT_EQ(attempts, 2);
 }
 
@@ -114,46 +94,41 @@ class FolderCatcher : public QObject {
 
 struct FolderCase {
   const char* name;
-  bool destinationChosen;
-  bool versionsFolderExists;
-  bool trailingSlash;
+  const char* destination;  // below the test's folder; nullptr: none chosen
+  bool versionsExist;
 };
 
 class VersionsFolderTest : public ::testing::TestWithParam<FolderCase> {};
 
 TEST_P(VersionsFolderTest, TheButtonOpensTheFolderOnlyWhenItExists) {
   TempTree tree;
-  if (GetParam().versionsFolderExists) tree.mkdir("versiones/2026-01-02 03.04.05");
-  std::string destination = GetParam().trailingSlash ? tree.root() + "/" : tree.root();
-  if (!GetParam().destinationChosen) destination.clear();
+  if (GetParam().versionsExist) tree.mkdir("versiones/2026-01-02 03.04.05");
+  const std::string destination =
+      GetParam().destination ? tree.root() + GetParam().destination : std::string();
   FakePrompts prompts;
   VersionsDialog dialog(
       destination, true, 0, [](bool, int) {}, prompts);
-  QPushButton* open = controlsOf(dialog).open;
+  auto* open = dialog.findChild<QPushButton*>(QStringLiteral("OpenFolder"));
 
   FolderCatcher catcher;
   QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
   dialog.show();
   QTest::mouseClick(open, Qt::LeftButton);
-  dialog.openFolder();
   QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
 
-  EXPECT_EQ(open->isEnabled(), GetParam().versionsFolderExists);
+  EXPECT_EQ(open->isEnabled(), GetParam().versionsExist);
   EXPECT_FALSE(open->toolTip().isEmpty());
-  if (GetParam().versionsFolderExists) {
-    ASSERT_EQ(catcher.opened.size(), 2);
-    EXPECT_EQ(catcher.opened[0].toLocalFile().toStdString(), tree.root() + "/versiones/");
-  } else {
-    EXPECT_TRUE(catcher.opened.isEmpty());
-  }
-  EXPECT_TRUE(prompts.errors.empty());
+  QList<QUrl> expected;
+  if (GetParam().versionsExist)
+    expected.push_back(QUrl::fromLocalFile(QString::fromStdString(tree.root() + "/versiones/")));
+  EXPECT_EQ(catcher.opened, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Folders, VersionsFolderTest,
-                         ::testing::Values(FolderCase{"Present", true, true, true},
-                                           FolderCase{"PresentNoSlash", true, true, false},
-                                           FolderCase{"NotYetCreated", true, false, true},
-                                           FolderCase{"NoDestination", false, false, true}),
+                         ::testing::Values(FolderCase{"Present", "/", true},
+                                           FolderCase{"PresentNoSlash", "", true},
+                                           FolderCase{"NotYetCreated", "/", false},
+                                           FolderCase{"NoDestination", nullptr, false}),
                          [](const testing::TestParamInfo<FolderCase>& p) {
                            return std::string(p.param.name);
                          });
