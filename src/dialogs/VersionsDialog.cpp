@@ -23,8 +23,9 @@
 
 namespace {
 
-// Ten years: more than anyone keeps, and a number the settings file stores as it is.
-constexpr int kMostDays = 3650;
+// Larger than anyone keeps, so a value read from the settings file is shown as it is and
+// never cut down by a change of the check box.
+constexpr int kMostDays = 99999;
 
 QString fromBytes(const std::string& text) {
   return QFile::decodeName(QByteArray::fromStdString(text));
@@ -71,9 +72,10 @@ VersionsDialog::VersionsDialog(const std::string& destination, bool keep, int da
   days_->setAccelerated(true);
   auto* daysLabel = new QLabel(QString::fromUtf8("&Conservarlas durante:"), this);
   daysLabel->setBuddy(days_);
-  auto* daysHint = new QLabel(QString::fromUtf8("Las más antiguas se borran al empezar cada copia. "
-                                                "Con 0 días se conservan siempre."),
-                              this);
+  auto* daysHint =
+      new QLabel(QString::fromUtf8("Al empezar cada copia se borran las que tienen más "
+                                   "días; con 0 (siempre) no se borra ninguna."),
+                 this);
   daysHint->setWordWrap(true);
 
   // Indented under the check box it depends on.
