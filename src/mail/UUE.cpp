@@ -323,3 +323,12 @@ void TUUProcessor::Decode() {
   }
   if (OnEndDecode) OnEndDecode(*this);
 }
+
+void decodeBase64(std::string_view body, OutputByteStream& out) {
+  MemoryInputStream in(body);
+  TUUProcessor decoder;
+  decoder.Method = uuMime;
+  decoder.InputStream = &in;
+  decoder.OutputStream = &out;
+  decoder.Decode();
+}
