@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+#include "mail/ByteStreams.h"
+
 namespace {
 
 // Own reasons, as the "ERROR - " line shows them.
@@ -29,5 +31,5 @@ ResguardaError notRegularFile(const std::string& path, mode_t mode) {
 }
 
 Oe5ReadFailed storeReadFailed(const std::string& path, int err) {
-  return Oe5ReadFailed("Stream read error", path, systemReason(err));
+  return Oe5ReadFailed(kStreamReadError, path, systemReason(err));
 }

@@ -82,7 +82,7 @@ bool OutputWriter::writeAttachments(int dirFd, ExportItem& item) {
       const std::string_view body =
           std::string_view(item.text).substr(attachment.bodyStart, attachment.bodyLength);
       written = put(dirFd, attachment.storedName, attachment.storedPath,
-                    [body](OutputByteStream& out) { decodeBase64(body, out); });
+                    [body](OutputByteStream& out) { decodeBase64Body(body, out); });
     }
     if (!written) return false;
     sink_.logLine(attachment.loggedPath);

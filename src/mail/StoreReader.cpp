@@ -232,7 +232,7 @@ void StoreReader::prepare(Oe5File& file, const Toe5_MessageInfo& message,
       attachment.bytes = pool_.take();
       attachment.bytes.reserve(body.size() / 4 * 3 + 3);
       StringOutputStream out(attachment.bytes);
-      decodeBase64(body, out);
+      decodeBase64Body(body, out);
       attachment.decoded = true;
     }
 

@@ -38,4 +38,4 @@ class TUUProcessor {
 };
 
 // A MIME Base64 body held in memory, decoded into out.
-void decodeBase64(std::string_view body, OutputByteStream& out);
+void decodeBase64Body(std::string_view body, OutputByteStream& out);
