@@ -35,7 +35,7 @@ std::size_t FdInputStream::read(char* buffer, std::size_t n) {
     }
     if (errno != EINTR) {
       const int err = errno;
-      throw ResguardaError("Stream read error", path_, systemReason(err));
+      throw ResguardaError(kStreamReadError, path_, systemReason(err));
     }
   }
 }

@@ -5,6 +5,9 @@
 #include <string>
 #include <string_view>
 
+// The message of an error raised when a file that is open fails to give its bytes.
+inline constexpr const char* kStreamReadError = "Stream read error";
+
 // A readable byte source with a position, the way the decoder consumes its input: it reads
 // forward from the current position and puts the position back where it stopped.
 class InputByteStream {

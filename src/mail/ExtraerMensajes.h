@@ -3,7 +3,8 @@
 #include <string>
 #include <string_view>
 
-#include "mail/uoexpress.h"
+// The names the export gives its files come with it.
+#include "mail/MessageNames.h"
 
 class ExportSink;
 
@@ -21,22 +22,3 @@ class ExportSink;
 // made on the caller's thread.
 void ExtraerMensajes(const std::string& storeFolder, const std::string& dirDestino,
                      ExportSink& sink);
-
-// Pieces of the export, exposed for tests.
-namespace mail_export {
-
-// A folder's display name made into one path component that stays inside its parent.
-std::string folderComponent(const std::string& name);
-
-// The attachment name found after the "name=" that follows position from, with its
-// terminator (closing quote or CR) as last character.
-std::string attachmentName(std::string_view text, size_t from);
-
-// Position of a lower-case needle in text at or after from, ignoring ASCII case; npos if none.
-size_t findIgnoringCase(std::string_view text, size_t from, std::string_view needle);
-
-// "dd/mm/yyyy h:mm:ss" of a received time in local time; the time is left out at midnight,
-// and a zero time gives the empty text.
-std::string dateText(const Toe5_FileTime& received);
-
-}  // namespace mail_export

@@ -7,30 +7,35 @@
 
 #include "platform/Errors.h"
 #include "platform/FolderChain.h"
+#include "platform/PathText.h"
 
 namespace {
 
+ResguardaError cannotMakeFolder(const std::string& path, const std::string& reason) {
+  return ResguardaError("Unable to create directory " + path, path, reason);
+}
+
 ResguardaError cannotMakeFolder(const std::string& path, int err) {
-  return ResguardaError("Unable to create directory " + path, path, systemReason(err));
+  return cannotMakeFolder(path, systemReason(err));
 }
 
 }  // namespace
 
 OutputTree::OutputTree(std::string destination) : destination_(std::move(destination)) {
   // No destination is not the root: opening "" fails.
-  if (!destination_.empty() && destination_.back() != '/') destination_ += '/';
+  destination_ = withTrailingSlash(std::move(destination_));
 }
 
 UniqueFd OutputTree::openChild(int parent, const std::string& parentPath, const std::string& name) {
-  const std::string path = parentPath + name + "/";
+  const std::string path = joinPath(parentPath, name) + "/";
   // Where removable disks are mounted a missing folder means a disk that is not there.
   ChildFolder child = openChildFolder(
       parent, name.c_str(), true, 0777,
       resolved_.empty() ? std::string() : resolved_ + path.substr(destination_.size()));
   if (child.link)
-    throw ResguardaError("Unable to create directory " + path, path,
-                         "a symbolic link stands there; links under the destination are "
-                         "never followed");
+    throw cannotMakeFolder(path,
+                           "a symbolic link stands there; links under the destination are "
+                           "never followed");
   if (!child.fd) throw cannotMakeFolder(path, child.error);
   return std::move(child.fd);
 }
@@ -46,8 +51,7 @@ OutputTree::Folders OutputTree::open(const std::string& component) {
         fd.reset(::open(destination_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
       }
       if (!fd) throw cannotMakeFolder(destination_, errno);
-      resolved_ = resolveFolderPath(destination_);
-      if (!resolved_.empty() && resolved_.back() != '/') resolved_ += '/';
+      resolved_ = withTrailingSlash(resolveFolderPath(destination_));
       destinationFd_ = std::move(fd);
     }
     // A failed level is tried again for the next folder: each folder that cannot be written

@@ -173,6 +173,27 @@ class OutputBuffer {
 
 enum class LineResult { Continue, EndOfData };
 
+// Runs of whole groups of alphabet characters from s[c], the common case, two groups at a
+// time, advancing c and out; the caller's loop takes whatever else comes, as it would have
+// taken these.
+inline void decodeGroupPairs(const unsigned char* s, std::size_t length, std::size_t& c,
+                             unsigned char*& out) {
+  while (c + 7 < length) {
+    const unsigned a = pairAt(s + c), b = pairAt(s + c + 2);
+    const unsigned d = pairAt(s + c + 4), e = pairAt(s + c + 6);
+    if ((a | b | d | e) >= 4096) break;
+    const unsigned x = a << 12 | b, y = d << 12 | e;
+    out[0] = static_cast<unsigned char>(x >> 16);
+    out[1] = static_cast<unsigned char>(x >> 8);
+    out[2] = static_cast<unsigned char>(x);
+    out[3] = static_cast<unsigned char>(y >> 16);
+    out[4] = static_cast<unsigned char>(y >> 8);
+    out[5] = static_cast<unsigned char>(y);
+    out += 6;
+    c += 8;
+  }
+}
+
 // One Base64 line. A group starts at any place before the line's last character, so the
 // last character never starts one. Ill-formed groups, our choice: a group starting with "="
 // ends the data without a byte; a group cut short by a character outside the alphabet
@@ -195,22 +216,7 @@ LineResult decodeBase64Line(std::string_view line, OutputBuffer& output) {
 
   unsigned char* out = output.lineSpace();
   LineResult result = LineResult::Continue;
-  // Runs of whole groups of alphabet characters, the common case, two groups at a time; the
-  // loop below takes whatever else comes, as it would have taken these.
-  while (c + 7 < length) {
-    const unsigned a = pairAt(s + c), b = pairAt(s + c + 2);
-    const unsigned d = pairAt(s + c + 4), e = pairAt(s + c + 6);
-    if ((a | b | d | e) >= 4096) break;
-    const unsigned x = a << 12 | b, y = d << 12 | e;
-    out[0] = static_cast<unsigned char>(x >> 16);
-    out[1] = static_cast<unsigned char>(x >> 8);
-    out[2] = static_cast<unsigned char>(x);
-    out[3] = static_cast<unsigned char>(y >> 16);
-    out[4] = static_cast<unsigned char>(y >> 8);
-    out[5] = static_cast<unsigned char>(y);
-    out += 6;
-    c += 8;
-  }
+  decodeGroupPairs(s, length, c, out);
   while (c + 1 < length) {
     const unsigned v0 = kBase64Values[s[c]];
     if (c + 3 < length) {
@@ -322,4 +328,13 @@ void TUUProcessor::Decode() {
     InputStream->setPosition(reader.position());
   }
   if (OnEndDecode) OnEndDecode(*this);
+}
+
+void decodeBase64Body(std::string_view body, OutputByteStream& out) {
+  MemoryInputStream in(body);
+  TUUProcessor decoder;
+  decoder.Method = uuMime;
+  decoder.InputStream = &in;
+  decoder.OutputStream = &out;
+  decoder.Decode();
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <string_view>
 
 #include "mail/ByteStreams.h"
 
@@ -35,3 +36,6 @@ class TUUProcessor {
   // its end (a position already past the end stays where it was).
   void Decode();
 };
+
+// A MIME Base64 body held in memory, decoded into out.
+void decodeBase64Body(std::string_view body, OutputByteStream& out);

@@ -14,6 +14,8 @@
 // Reader of the mail client's DBX store files. Every file is untrusted: offsets, lengths and
 // counts are checked against the file before use, and an object that fails its self-check
 // (its first field holds its own position) is treated as absent.
+// Its parts: Oe5Source/Oe5File (the bytes), Oe5IndexWalk (the index tree), Oe5IndexRecords
+// (folder and message records), Oe5TextChain (message texts), Oe5Store (the store folder).
 
 // A Windows FILETIME: 100-nanosecond ticks since 1 January 1601, UTC, low 32 bits first.
 struct Toe5_FileTime {
@@ -168,7 +170,9 @@ Toe5_FileHeader oe5_ReadHeader(Oe5Source& file);
 // records in folder mode, message records otherwise. Nothing is read when the header's item
 // count is 0 or less. Returns why the index could not be read in full (the file ends before
 // its header or before a node or record the tree names, a named one fails its self-check,
-// fewer records than the header counts, a negative count), empty when it could.
+// fewer records than the header counts, a negative count), empty when it could. Damage is
+// an answer, not a failure: what was found stays in list. Only a read the file refuses
+// throws (Oe5Refused, Oe5ReadFailed), and what was appended before it stays too.
 std::string oe5_ReadIndex(Oe5Source& file, bool folderMode, Toe5_IndexList& list);
 
 // The text of the message whose first text block is at textPos as a list of lines read back:
