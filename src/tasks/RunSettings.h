@@ -18,7 +18,8 @@ struct RunSettings {
 // The most days a setting holds (about 2700 years); larger values read as this.
 inline constexpr int kMaxSettingDays = 1000000;
 
-// Reads the keys; a value that is not a plain decimal number ("abc", "-3", "1x") reads as 0.
+// Reads the keys; a value that is not a plain decimal number ("abc", "-3", "1x") reads as 0
+// (VERSIONES is on for any number above 0).
 // [EXCLUIR] takes every key that is a decimal number, in the order of the numbers (a gap
 // left by a hand edit loses nothing after it; of a repeated number the first wins), and
 // leaves out blank values.

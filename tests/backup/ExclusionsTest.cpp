@@ -1,0 +1,62 @@
+#include "backup/Exclusions.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct ExclusionCase {
+  const char* name;
+  std::vector<std::string> patterns;
+  const char* entry;  // its name
+  const char* below;  // its path below the task folder
+  bool folder;
+  bool excluded;
+};
+
+class ExclusionTable : public testing::TestWithParam<ExclusionCase> {};
+
+TEST_P(ExclusionTable, MatchesAsTheUserWroteIt) {
+  const ExclusionCase& c = GetParam();
+  const Exclusions exclusions(c.patterns);
+  const bool got = c.folder ? exclusions.excludesFolder(c.entry, c.below)
+                            : exclusions.excludesFile(c.entry, c.below);
+  EXPECT_EQ(got, c.excluded);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ExclusionTable,
+    testing::Values(
+        ExclusionCase{"suffixFile", {"*.tmp"}, "a.tmp", "x/a.tmp", false, true},
+        ExclusionCase{"suffixHidden", {"*.tmp"}, ".tmp", ".tmp", false, true},
+        ExclusionCase{"suffixFolderToo", {"*.tmp"}, "d.tmp", "d.tmp", true, true},
+        ExclusionCase{"caseKept", {"*.tmp"}, "A.TMP", "A.TMP", false, false},
+        ExclusionCase{"exactName", {"Thumbs.db"}, "Thumbs.db", "a/b/Thumbs.db", false, true},
+        ExclusionCase{
+            "exactNotPart", {"Thumbs.db"}, "Thumbs.db.old", "Thumbs.db.old", false, false},
+        ExclusionCase{"glob", {"~$*.doc?"}, "~$nota.docx", "~$nota.docx", false, true},
+        ExclusionCase{"class", {"[0-9]*.log"}, "7.log", "7.log", false, true},
+        ExclusionCase{"folderOnlyFolder", {".cache/"}, ".cache", "a/.cache", true, true},
+        ExclusionCase{"folderOnlyFile", {".cache/"}, ".cache", "a/.cache", false, false},
+        ExclusionCase{"pathTop", {"build/*.o"}, "m.o", "build/m.o", false, true},
+        ExclusionCase{"pathStarNoSlash", {"build/*.o"}, "m.o", "build/sub/m.o", false, false},
+        ExclusionCase{"pathNotDeeper", {"build/*.o"}, "m.o", "src/build/m.o", false, false},
+        ExclusionCase{"anchored", {"/build"}, "build", "build", true, true},
+        ExclusionCase{"anchoredNotDeeper", {"/build/"}, "build", "src/build", true, false},
+        ExclusionCase{"anchoredFolderOnly", {"/build/"}, "build", "build", false, false},
+        ExclusionCase{"blankIgnored", {"", "/", "//"}, "x", "x", false, false},
+        ExclusionCase{"secondOfMany",
+                      {"*.bak", "node_modules/"},
+                      "node_modules",
+                      "web/node_modules",
+                      true,
+                      true}),
+    [](const testing::TestParamInfo<ExclusionCase>& p) { return std::string(p.param.name); });
+
+TEST(Exclusions, AsksForThePathOnlyWhenAPatternNeedsIt) {
+  EXPECT_TRUE(Exclusions(std::vector<std::string>{}).empty());
+  EXPECT_FALSE(Exclusions({"*.tmp", ".cache/"}).needsPath());
+  EXPECT_TRUE(Exclusions({"*.tmp", "a/b"}).needsPath());
+  EXPECT_TRUE(Exclusions({"/top"}).needsPath());
+}
+
+}  // namespace

@@ -1,0 +1,125 @@
+#include "backup/VersionStore.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/Errors.h"
+#include "platform/UniqueFd.h"
+#include "support/TempTree.h"
+
+namespace {
+
+constexpr time_t kNow = 1796817600;  // 2026-12-09 12:00:00 UTC
+constexpr time_t kDay = 86400;
+
+class VersionStoreTest : public testing::Test {
+ protected:
+  VersionStoreTest() : dest(tree.root() + "/dest/") {
+    tree.write("dest/Docs/sub/a.txt", "old a");
+    tree.write("dest/Docs/sub/b.txt", "old b");
+    ::chmod(tree.path("dest/Docs/sub").c_str(), 0750);
+  }
+  UniqueFd folder(const std::string& relative) {
+    return UniqueFd(::open(tree.path(relative).c_str(), O_RDONLY | O_DIRECTORY));
+  }
+  // Keeps dest/Docs/sub/<name> in a run started at `start`.
+  bool keep(VersionStore& store, const std::string& name) {
+    const UniqueFd sub = folder("dest/Docs/sub");
+    return store.keep(sub.get(), name.c_str(), "Docs", "sub/" + name, "/src/Docs/sub/" + name);
+  }
+  std::string runFolder(time_t start) { return "dest/versiones/" + VersionStore::stampOf(start); }
+
+  TempTree tree;
+  std::string dest;
+};
+
+TEST_F(VersionStoreTest, MovesTheOldCopyAsideWithItsFoldersModes) {
+  VersionStore store(dest, kNow);
+  EXPECT_TRUE(keep(store, "a.txt"));
+  EXPECT_TRUE(keep(store, "b.txt"));
+  EXPECT_FALSE(keep(store, "none.txt"));
+  const std::string run = runFolder(kNow);
+  EXPECT_EQ(TempTree::read(tree.path(run + "/Docs/sub/a.txt")), "old a");
+  EXPECT_EQ(TempTree::read(tree.path(run + "/Docs/sub/b.txt")), "old b");
+  EXPECT_FALSE(TempTree::exists(tree.path("dest/Docs/sub/a.txt")));
+  EXPECT_EQ(store.versionPath("Docs", "sub/a.txt"), tree.path(run + "/Docs/sub/a.txt"));
+  struct stat st {};
+  ASSERT_EQ(::stat(tree.path(run + "/Docs/sub").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0750u);
+}
+
+TEST_F(VersionStoreTest, NeverWritesThroughALinkNorReplacesAnything) {
+  tree.mkdir("outside");
+  const std::string run = runFolder(kNow);
+  tree.mkdir(run);
+  ASSERT_EQ(::symlink(tree.path("outside").c_str(), tree.path(run + "/Docs").c_str()), 0);
+  VersionStore linked(dest, kNow);
+  EXPECT_THROW(keep(linked, "a.txt"), ResguardaError);
+  EXPECT_EQ(TempTree::read(tree.path("dest/Docs/sub/a.txt")), "old a");
+  EXPECT_TRUE(TempTree::list(tree.path("outside")).empty());
+
+  ASSERT_EQ(::unlink(tree.path(run + "/Docs").c_str()), 0);
+  tree.write(run + "/Docs/sub/a.txt", "a user's file");
+  VersionStore taken(dest, kNow);
+  try {
+    keep(taken, "a.txt");
+    ADD_FAILURE() << "kept over a file that was there";
+  } catch (const ResguardaError& error) {
+    EXPECT_EQ(error.path(), "/src/Docs/sub/a.txt");
+  }
+  EXPECT_EQ(TempTree::read(tree.path(run + "/Docs/sub/a.txt")), "a user's file");
+  EXPECT_EQ(TempTree::read(tree.path("dest/Docs/sub/a.txt")), "old a");
+}
+
+TEST_F(VersionStoreTest, AVersionsFolderThatIsALinkIsNotFollowed) {
+  tree.mkdir("outside");
+  ASSERT_EQ(::symlink(tree.path("outside").c_str(), tree.path("dest/versiones").c_str()), 0);
+  VersionStore store(dest, kNow);
+  EXPECT_THROW(keep(store, "a.txt"), ResguardaError);
+  EXPECT_TRUE(TempTree::list(tree.path("outside")).empty());
+  EXPECT_EQ(TempTree::read(tree.path("dest/Docs/sub/a.txt")), "old a");
+}
+
+TEST_F(VersionStoreTest, PruningRemovesOnlyWhatItKeptInOldRuns) {
+  const time_t oldStart = kNow - 10 * kDay;
+  {
+    VersionStore old(dest, oldStart);
+    keep(old, "a.txt");
+    keep(old, "b.txt");
+  }
+  tree.write("dest/Docs/sub/a.txt", "newer a");
+  VersionStore recent(dest, kNow - kDay);
+  keep(recent, "a.txt");
+  const std::string oldRun = runFolder(oldStart);
+  // A user's own file in a kept folder, a kept file the user replaced, and a stamp-named
+  // link and a forged list reaching outside.
+  tree.write(oldRun + "/Docs/mine.txt", "mine");
+  ASSERT_EQ(::unlink(tree.path(oldRun + "/Docs/sub/b.txt").c_str()), 0);
+  tree.write(oldRun + "/Docs/sub/b.txt", "old b");
+  tree.write("outside/x", "x");
+  const std::string linkRun = "dest/versiones/" + VersionStore::stampOf(oldStart - kDay);
+  ASSERT_EQ(::symlink(tree.path("outside").c_str(), tree.path(linkRun).c_str()), 0);
+  const std::string forged = runFolder(oldStart - 2 * kDay);
+  tree.write(forged + "/" + kVersionListName, "F 1 1 0 0 4 ../x\nD 2 ..\n");
+
+  EXPECT_TRUE(pruneVersions(dest, 5, kNow).empty());
+
+  EXPECT_EQ(TempTree::files(tree.path(oldRun)),
+            (std::vector<std::string>{"Docs/mine.txt", "Docs/sub/b.txt"}));
+  EXPECT_EQ(TempTree::read(tree.path(runFolder(kNow - kDay) + "/Docs/sub/a.txt")), "newer a");
+  EXPECT_EQ(TempTree::read(tree.path("outside/x")), "x");
+
+  // Once the user's files go, the next pruning takes nothing of theirs and nothing stays.
+  ASSERT_EQ(::unlink(tree.path(oldRun + "/Docs/mine.txt").c_str()), 0);
+  VersionStore other(dest, oldStart);
+  tree.write("dest/Docs/sub/c.txt", "old c");
+  keep(other, "c.txt");
+  EXPECT_TRUE(pruneVersions(dest, 5, kNow).empty());
+  EXPECT_EQ(TempTree::files(tree.path(oldRun)), (std::vector<std::string>{"Docs/sub/b.txt"}));
+  EXPECT_TRUE(pruneVersions(dest, 0, kNow + 100 * kDay).empty());
+  EXPECT_TRUE(TempTree::exists(tree.path(runFolder(kNow - kDay) + "/Docs/sub/a.txt")));
+}
+
+}  // namespace
