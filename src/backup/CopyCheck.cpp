@@ -46,6 +46,12 @@ long long localDay(time_t when) {
   return era * 146097 + static_cast<long long>(doe) - 719468;
 }
 
+bool sameState(const struct stat& a, const struct stat& b) {
+  return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+         a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+         a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
 }  // namespace
 
 CopyChecker::CopyChecker()
@@ -76,7 +82,13 @@ CopyChecker::Result CopyChecker::compareOpen(int source, const std::string& sour
   // A FIFO or device would block or never end: only regular files are compared.
   if (!S_ISREG(sourceStat.st_mode)) return {Outcome::Unreadable, sourcePath, systemReason(EINVAL)};
   if (!S_ISREG(copyStat.st_mode)) return {Outcome::Unreadable, copyPath, systemReason(EINVAL)};
-  if (sourceStat.st_size != copyStat.st_size) return {Outcome::Different, {}, {}};
+  // A difference found while the source was being written is the writer's, not the disk's.
+  auto different = [&]() -> Result {
+    struct stat after {};
+    const bool changed = ::fstat(source, &after) != 0 || !sameState(sourceStat, after);
+    return {changed ? Outcome::SourceChanged : Outcome::Different, {}, {}};
+  };
+  if (sourceStat.st_size != copyStat.st_size) return different();
   ::posix_fadvise(source, 0, 0, POSIX_FADV_SEQUENTIAL);
   ::posix_fadvise(copy, 0, 0, POSIX_FADV_SEQUENTIAL);
   // The copy's pages still cached from writing it would hide what the disk really holds.
@@ -90,7 +102,7 @@ CopyChecker::Result CopyChecker::compareOpen(int source, const std::string& sour
     // Lengths differ when either file changed size meanwhile.
     if (fromSource != fromCopy ||
         std::memcmp(sourceBlock_.get(), copyBlock_.get(), static_cast<size_t>(fromSource)) != 0)
-      return {Outcome::Different, {}, {}};
+      return different();
     if (fromSource == 0) return {Outcome::Same, {}, {}};
   }
 }

@@ -10,14 +10,16 @@
 // When COMPROBAR_DIAS is above 0 and checkDue(days, time(nullptr), stateFolder()) says so,
 // the run walks the tasks again after copying and, for every copy the update rule calls
 // current, asks checker.compare(sourcePath, copyFolderFd, copyName, go). Same counts in
-// "Comprobados"; Different counts in "Dañados" too, and the copy is copied again with the
-// documented ERROR line; Unreadable is an ERROR line with the path and reason it names;
-// Stopped ends the check like a stop ends a run. A check that ran to its end is recorded with
-// recordCheck(stateFolder(), startOfTheCheck).
+// "Comprobados"; SourceChanged counts there too, and nothing else; Different counts in "Dañados"
+// too, and the copy is copied again with the documented ERROR line; Unreadable is an ERROR line
+// with the path and reason it names; Stopped ends the check like a stop ends a run. A check that
+// ran to its end is recorded with recordCheck(stateFolder(), startOfTheCheck).
 
 class CopyChecker {
  public:
-  enum class Outcome { Same, Different, Unreadable, Stopped };
+  // SourceChanged: the source was written to while it was read, so a difference says nothing
+  // about the copy; the update rule takes it at the next run.
+  enum class Outcome { Same, Different, SourceChanged, Unreadable, Stopped };
   struct Result {
     Outcome outcome = Outcome::Same;
     std::string path;    // for Unreadable: the file that could not be read
@@ -30,8 +32,9 @@ class CopyChecker {
   CopyChecker& operator=(const CopyChecker&) = delete;
 
   // Compares the source (links followed: they are copied by content) with the copy `name` in
-  // the open destination folder `copyFolderFd` (never through a link). `go` is read between
-  // blocks: false gives Stopped. `copyPath` names the copy in a result.
+  // the open destination folder `copyFolderFd` (never through a link). Run as root, the walk
+  // opens a linked source with its owner's rights itself and calls compareOpen instead. `go` is
+  // read between blocks: false gives Stopped. `copyPath` names the copy in a result.
   Result compare(const std::string& sourcePath, int copyFolderFd, const char* name,
                  const std::string& copyPath, const std::atomic<bool>& go);
   // The same for two open files read from their start.
@@ -51,8 +54,9 @@ inline constexpr const char* kLastCheckFileName = "ultima-comprobacion";
 
 // True when checks are on (days > 0) and none is recorded in `stateFolder`, or the last one
 // began `days` calendar days (local time) or more before `now`, or one is dated after `now`
-// (a clock set back must not put the check off). Days are counted by the calendar, so a daily
-// run at a fixed hour checks every `days` days whatever minute it starts.
+// (a clock set back must not put the check off). With no state folder known, every run checks. Days
+// are counted by the calendar, so a daily run at a fixed hour checks every `days` days whatever
+// minute it starts.
 bool checkDue(int days, time_t now, const std::string& stateFolder);
 
 // Records a check that began at `when`, written whole or not at all. Throws "Unable to write

@@ -20,8 +20,8 @@
 namespace {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-// A list larger than this is not ours (a million files take about 100 MB).
-constexpr off_t kMaxListBytes = off_t{1} << 30;
+// A list larger than this is not ours (two million files take about 200 MB).
+constexpr off_t kMaxListBytes = off_t{256} << 20;
 
 // The run's start that a run folder's name gives; false for any other name.
 bool stampTime(const char* name, time_t& when) {

@@ -75,13 +75,20 @@ void VersionStore::openRunFolder(const std::string& logPath) {
     throw notKept(versions, versionsFolder.link ? ELOOP : versionsFolder.error, logPath);
   ChildFolder runFolder = openChildFolder(versionsFolder.fd.get(), stamp_.c_str(), true, mode, "");
   if (!runFolder.fd) throw notKept(run, runFolder.link ? ELOOP : runFolder.error, logPath);
-  if (versionsFolder.made) ::fchmod(versionsFolder.fd.get(), mode);
-  if (runFolder.made) ::fchmod(runFolder.fd.get(), mode);
+  // Root makes them the destination's owner's, who may then look at and remove them.
+  for (const ChildFolder* made : {&versionsFolder, &runFolder}) {
+    if (!made->made) continue;
+    ::fchmod(made->fd.get(), mode);
+    if (known && ::geteuid() == 0)
+      (void)!::fchown(made->fd.get(), rootStat.st_uid, rootStat.st_gid);
+  }
   UniqueFd list(::openat(runFolder.fd.get(), kVersionListName,
                          O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
   struct stat listStat {};
   if (!list) throw notKept(run + "/" + kVersionListName, errno, logPath);
-  if (::fstat(list.get(), &listStat) != 0 || !S_ISREG(listStat.st_mode))
+  // A list that another user made, or a second name of some other file, is not written to.
+  if (::fstat(list.get(), &listStat) != 0 || !S_ISREG(listStat.st_mode) || listStat.st_nlink != 1 ||
+      listStat.st_uid != ::geteuid())
     throw notKept(run + "/" + kVersionListName, EINVAL, logPath);
   runFolder_ = std::move(runFolder.fd);
   list_ = std::move(list);

@@ -60,7 +60,16 @@ TEST_F(VersionStoreTest, NeverWritesThroughALinkNorReplacesAnything) {
   EXPECT_EQ(TempTree::read(tree.path("dest/Docs/sub/a.txt")), "old a");
   EXPECT_TRUE(TempTree::list(tree.path("outside")).empty());
 
+  // Nor through a second name of another file where the list goes.
   ASSERT_EQ(::unlink(tree.path(run + "/Docs").c_str()), 0);
+  const std::string list = tree.path(run + "/" + kVersionListName);
+  ASSERT_EQ(::unlink(list.c_str()), 0);
+  ASSERT_EQ(::link(tree.write("outside/secret", "s").c_str(), list.c_str()), 0);
+  VersionStore hardLinked(dest, kNow);
+  EXPECT_THROW(keep(hardLinked, "a.txt"), ResguardaError);
+  EXPECT_EQ(TempTree::read(tree.path("outside/secret")), "s");
+  ASSERT_EQ(::unlink(list.c_str()), 0);
+
   tree.write(run + "/Docs/sub/a.txt", "a user's file");
   VersionStore taken(dest, kNow);
   try {
