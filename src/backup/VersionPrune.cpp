@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -44,6 +45,16 @@ bool stampTime(const char* name, time_t& when) {
   local.tm_isdst = -1;
   when = std::mktime(&local);
   return when != -1;
+}
+
+// FAT and exFAT disks, and FUSE drivers, give a file another inode number each time the disk
+// is mounted: there a kept file is known by its size and time alone.
+bool inodesLast(int fd) {
+  constexpr long kFat = 0x4d44, kExfat = 0x2011BAB0, kFuse = 0x65735546;
+  struct statfs fs {};
+  if (::fstatfs(fd, &fs) != 0) return true;
+  const long type = static_cast<long>(fs.f_type);
+  return type != kFat && type != kExfat && type != kFuse;
 }
 
 bool readAll(int fd, std::string& text) {
@@ -133,6 +144,7 @@ bool pruneRun(int runFd, const std::string& runPath, std::vector<VersionProblem>
   UniqueFd list(::openat(runFd, kVersionListName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   std::string text;
   if (!list || !readAll(list.get(), text)) return false;  // not a folder of ours
+  const bool lasting = inodesLast(runFd);
   FolderWalker walker(runFd);
   std::vector<std::string> folders;
   bool clean = true;
@@ -146,9 +158,10 @@ bool pruneRun(int runFd, const std::string& runPath, std::vector<VersionProblem>
     const int parent = walker.parentOf(entry.path, leaf);
     struct stat st {};
     if (parent < 0 || ::fstatat(parent, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    const bool ours = S_ISREG(st.st_mode) && st.st_ino == entry.ino &&
+    const bool ours = S_ISREG(st.st_mode) &&
                       static_cast<unsigned long long>(st.st_size) == entry.size &&
-                      st.st_mtim.tv_sec == entry.sec && st.st_mtim.tv_nsec == entry.nsec;
+                      st.st_mtim.tv_sec == entry.sec &&
+                      (!lasting || (st.st_ino == entry.ino && st.st_mtim.tv_nsec == entry.nsec));
     if (!ours || ::unlinkat(parent, leaf.c_str(), 0) == 0 || errno == ENOENT) continue;
     problems.push_back({joinPath(runPath, entry.path), systemReason(errno)});
     clean = false;

@@ -172,3 +172,17 @@ bool VersionStore::keep(int copyFolderFd, const char* name, const std::string& t
   }
   throw notKept(path, err, logPath);
 }
+
+bool VersionStore::restore(int copyFolderFd, const char* name, const std::string& taskFolderName,
+                           const std::string& below) {
+  const std::string relative = taskFolderName + "/" + below;
+  const size_t slash = relative.rfind('/');
+  if (!lastFolderFd_ || relative.substr(0, slash) != lastFolder_) return false;
+  const std::string leaf = relative.substr(slash + 1);
+  if (::renameat2(lastFolderFd_.get(), leaf.c_str(), copyFolderFd, name, RENAME_NOREPLACE) == 0)
+    return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  struct stat there {};
+  if (::fstatat(copyFolderFd, name, &there, AT_SYMLINK_NOFOLLOW) == 0) return false;
+  return ::renameat(lastFolderFd_.get(), leaf.c_str(), copyFolderFd, name) == 0;
+}

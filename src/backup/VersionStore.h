@@ -13,10 +13,12 @@
 // (kVersionListName), so that pruning removes that and nothing else.
 //
 // The walk makes one VersionStore per run when VERSIONES is on and, just before an update
-// replaces the copy `name` in the open destination folder `copyFolderFd`, calls
+// replaces the copy `name` in the open destination folder `copyFolderFd` (its new content
+// written whole, before NewFile::commit()), calls
 //   store.keep(copyFolderFd, name, taskFolderName, below, sourcePath);
-// If that throws, the copy must stay as it is: the walk logs the error ("ERROR - ...") and
-// goes on with the next file. At the start of the run, before the tasks, the run calls
+// If that throws, the copy must stay as it is: the walk drops the new file, logs the error
+// ("ERROR - ...") and goes on with the next file. If commit() then fails, restore() puts the
+// old copy back. At the start of the run, before the tasks, the run calls
 //   pruneVersions(dirDestino, diasVersiones, now)
 // when DIAS_VERSIONES is above 0, and logs each problem it returns as an ERROR line.
 
@@ -43,6 +45,10 @@ class VersionStore {
   // (the copy is then where it was). Nothing already under the version's name is replaced.
   bool keep(int copyFolderFd, const char* name, const std::string& taskFolderName,
             const std::string& below, const std::string& logPath);
+  // Puts a kept copy back under `name` when the new copy could not be put in place after
+  // all, unless something stands there now. False when it could not.
+  bool restore(int copyFolderFd, const char* name, const std::string& taskFolderName,
+               const std::string& below);
 
  private:
   // The open version folder for the folder part of `relative` (below the run folder),

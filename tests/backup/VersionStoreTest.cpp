@@ -5,8 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
+
 #include "platform/Errors.h"
 #include "platform/UniqueFd.h"
+#include "support/DiskImage.h"
 #include "support/TempTree.h"
 
 namespace {
@@ -40,6 +43,10 @@ TEST_F(VersionStoreTest, MovesTheOldCopyAsideWithItsFoldersModes) {
   EXPECT_TRUE(keep(store, "a.txt"));
   EXPECT_TRUE(keep(store, "b.txt"));
   EXPECT_FALSE(keep(store, "none.txt"));
+  const UniqueFd sub = folder("dest/Docs/sub");
+  EXPECT_TRUE(store.restore(sub.get(), "b.txt", "Docs", "sub/b.txt"));
+  EXPECT_EQ(TempTree::read(tree.path("dest/Docs/sub/b.txt")), "old b");
+  ASSERT_TRUE(keep(store, "b.txt"));
   const std::string run = runFolder(kNow);
   EXPECT_EQ(TempTree::read(tree.path(run + "/Docs/sub/a.txt")), "old a");
   EXPECT_EQ(TempTree::read(tree.path(run + "/Docs/sub/b.txt")), "old b");
@@ -129,6 +136,33 @@ TEST_F(VersionStoreTest, PruningRemovesOnlyWhatItKeptInOldRuns) {
   EXPECT_EQ(TempTree::files(tree.path(oldRun)), (std::vector<std::string>{"Docs/sub/b.txt"}));
   EXPECT_TRUE(pruneVersions(dest, 0, kNow + 100 * kDay).empty());
   EXPECT_TRUE(TempTree::exists(tree.path(runFolder(kNow - kDay) + "/Docs/sub/a.txt")));
+}
+
+// A stick gets other inode numbers each time it is plugged in: what was kept there is still
+// known as ours, and only that.
+TEST(VersionsOnAStick, PruningAfterAReplugTakesWhatItKept) {
+  DiskImage disk(DiskImage::Kind::Exfat);
+  if (!disk.missing().empty()) GTEST_SKIP() << "no removable disk: " << disk.missing();
+  const std::string dest = disk.mountPoint() + "/copias/";
+  for (const std::string& folder : {dest, dest + "Docs"})
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+  for (const char* name : {"a.txt", "b.txt"}) {
+    std::ofstream(dest + "Docs/" + name) << "old " << name;
+  }
+  const time_t start = kNow - 10 * kDay;
+  {
+    VersionStore store(dest, start);
+    const UniqueFd docs(::open((dest + "Docs").c_str(), O_RDONLY | O_DIRECTORY));
+    ASSERT_TRUE(store.keep(docs.get(), "a.txt", "Docs", "a.txt", "/src/Docs/a.txt"));
+    ASSERT_TRUE(store.keep(docs.get(), "b.txt", "Docs", "b.txt", "/src/Docs/b.txt"));
+  }
+  const std::string run = dest + "versiones/" + VersionStore::stampOf(start) + "/Docs/";
+  ASSERT_EQ(::unlink((run + "b.txt").c_str()), 0);
+  std::ofstream(run + "b.txt") << "mine, not old";
+  ASSERT_TRUE(disk.replug());
+  EXPECT_TRUE(pruneVersions(dest, 5, kNow).empty());
+  EXPECT_FALSE(TempTree::exists(run + "a.txt"));
+  EXPECT_EQ(TempTree::read(run + "b.txt"), "mine, not old");
 }
 
 }  // namespace
