@@ -1,6 +1,7 @@
 #include "backup/Exclusions.h"
 
 #include <fnmatch.h>
+#include <locale.h>
 
 #include <cstring>
 #include <string_view>
@@ -9,6 +10,17 @@ namespace {
 
 bool hasWildcard(std::string_view text) {
   return text.find_first_of("*?[\\") != std::string_view::npos;
+}
+
+// Patterns match characters of UTF-8 names ("?" takes "é" whole) whatever locale the program
+// was started in: a run from cron, often in the C locale, must leave out what the window's run
+// leaves out. Bytes that are not UTF-8 still match one by one.
+locale_t utf8Locale() {
+  static const locale_t locale = [] {
+    locale_t made = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+    return made ? made : ::newlocale(LC_CTYPE_MASK, "en_US.UTF-8", locale_t{});
+  }();
+  return locale;
 }
 
 }  // namespace
@@ -52,9 +64,15 @@ bool Exclusions::matches(const char* name, const char* below, bool folder) const
       case Rule::Suffix:
         if (nameView.ends_with(rule.text)) return true;
         break;
-      case Rule::Glob:
-        if (::fnmatch(rule.text.c_str(), subject, rule.onPath ? FNM_PATHNAME : 0) == 0) return true;
+      case Rule::Glob: {
+        const locale_t utf8 = utf8Locale();
+        const locale_t previous = utf8 ? ::uselocale(utf8) : locale_t{};
+        const bool matched =
+            ::fnmatch(rule.text.c_str(), subject, rule.onPath ? FNM_PATHNAME : 0) == 0;
+        if (utf8) ::uselocale(previous);
+        if (matched) return true;
         break;
+      }
     }
   }
   return false;

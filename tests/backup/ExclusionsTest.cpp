@@ -1,6 +1,7 @@
 #include "backup/Exclusions.h"
 
 #include <gtest/gtest.h>
+#include <locale.h>
 
 namespace {
 
@@ -16,10 +17,15 @@ struct ExclusionCase {
 class ExclusionTable : public testing::TestWithParam<ExclusionCase> {};
 
 TEST_P(ExclusionTable, MatchesAsTheUserWroteIt) {
+  // As a run started from cron often is.
+  const locale_t plain = ::newlocale(LC_ALL_MASK, "C", locale_t{});
+  const locale_t previous = ::uselocale(plain);
   const ExclusionCase& c = GetParam();
   const Exclusions exclusions(c.patterns);
   const bool got = c.folder ? exclusions.excludesFolder(c.entry, c.below)
                             : exclusions.excludesFile(c.entry, c.below);
+  ::uselocale(previous);
+  ::freelocale(plain);
   EXPECT_EQ(got, c.excluded);
 }
 
@@ -28,13 +34,15 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         ExclusionCase{"suffixFile", {"*.tmp"}, "a.tmp", "x/a.tmp", false, true},
         ExclusionCase{"suffixHidden", {"*.tmp"}, ".tmp", ".tmp", false, true},
-        ExclusionCase{"suffixFolderToo", {"*.tmp"}, "d.tmp", "d.tmp", true, true},
         ExclusionCase{"caseKept", {"*.tmp"}, "A.TMP", "A.TMP", false, false},
         ExclusionCase{"exactName", {"Thumbs.db"}, "Thumbs.db", "a/b/Thumbs.db", false, true},
         ExclusionCase{
             "exactNotPart", {"Thumbs.db"}, "Thumbs.db.old", "Thumbs.db.old", false, false},
         ExclusionCase{"glob", {"~$*.doc?"}, "~$nota.docx", "~$nota.docx", false, true},
-        ExclusionCase{"class", {"[0-9]*.log"}, "7.log", "7.log", false, true},
+        ExclusionCase{
+            "utf8Character", {"informe-?.txt"}, "informe-ñ.txt", "informe-ñ.txt", false, true},
+        ExclusionCase{
+            "notUtf8", {"informe-*.txt"}, "informe-\xf1.txt", "informe-\xf1.txt", false, true},
         ExclusionCase{"folderOnlyFolder", {".cache/"}, ".cache", "a/.cache", true, true},
         ExclusionCase{"folderOnlyFile", {".cache/"}, ".cache", "a/.cache", false, false},
         ExclusionCase{"pathTop", {"build/*.o"}, "m.o", "build/m.o", false, true},
