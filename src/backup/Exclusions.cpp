@@ -23,6 +23,17 @@ locale_t utf8Locale() {
   return locale;
 }
 
+locale_t plainLocale() {
+  static const locale_t locale = ::newlocale(LC_CTYPE_MASK, "C", locale_t{});
+  return locale;
+}
+
+bool isAscii(const char* text) {
+  for (; *text; ++text)
+    if (static_cast<unsigned char>(*text) >= 0x80) return false;
+  return true;
+}
+
 }  // namespace
 
 Exclusions::Exclusions(const std::vector<std::string>& patterns) {
@@ -45,7 +56,12 @@ Exclusions::Exclusions(const std::vector<std::string>& patterns) {
       // A name holds no "/", so "*" followed by plain text is just the name's end.
       rule.kind = Rule::Suffix;
       rule.text.erase(0, 1);
+    } else if (!onPath && text.back() == '*' &&
+               !hasWildcard(std::string_view(text).substr(0, text.size() - 1))) {
+      rule.kind = Rule::Prefix;
+      rule.text.pop_back();
     }
+    rule.ascii = isAscii(rule.text.c_str());
     needsPath_ = needsPath_ || onPath;
     rules_.push_back(std::move(rule));
   }
@@ -54,26 +70,40 @@ Exclusions::Exclusions(const std::vector<std::string>& patterns) {
 bool Exclusions::matches(const char* name, const char* below, bool folder) const {
   if (rules_.empty()) return false;
   const std::string_view nameView(name);
+  // fnmatch turns UTF-8 text into wide characters, which is slow; ASCII text matches the same
+  // byte by byte.
+  int nameAscii = -1, belowAscii = -1;
+  locale_t previous{};
+  bool switched = false;
+  bool matched = false;
   for (const Rule& rule : rules_) {
     if (rule.folderOnly && !folder) continue;
-    const char* subject = rule.onPath ? below : name;
     switch (rule.kind) {
       case Rule::Exact:
-        if (rule.onPath ? rule.text == below : rule.text == nameView) return true;
+        matched = rule.onPath ? rule.text == below : rule.text == nameView;
+        break;
+      case Rule::Prefix:
+        matched = nameView.starts_with(rule.text);
         break;
       case Rule::Suffix:
-        if (nameView.ends_with(rule.text)) return true;
+        matched = nameView.ends_with(rule.text);
         break;
       case Rule::Glob: {
-        const locale_t utf8 = utf8Locale();
-        const locale_t previous = utf8 ? ::uselocale(utf8) : locale_t{};
-        const bool matched =
-            ::fnmatch(rule.text.c_str(), subject, rule.onPath ? FNM_PATHNAME : 0) == 0;
-        if (utf8) ::uselocale(previous);
-        if (matched) return true;
+        const char* subject = rule.onPath ? below : name;
+        int& ascii = rule.onPath ? belowAscii : nameAscii;
+        if (ascii < 0) ascii = isAscii(subject);
+        const locale_t locale = rule.ascii && ascii ? plainLocale() : utf8Locale();
+        if (locale) {
+          const locale_t was = ::uselocale(locale);
+          if (!switched) previous = was;
+          switched = true;
+        }
+        matched = ::fnmatch(rule.text.c_str(), subject, rule.onPath ? FNM_PATHNAME : 0) == 0;
         break;
       }
     }
+    if (matched) break;
   }
-  return false;
+  if (switched) ::uselocale(previous);
+  return matched;
 }

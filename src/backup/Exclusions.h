@@ -41,12 +41,14 @@ class Exclusions {
   struct Rule {
     enum Kind {
       Exact,   // no wildcard: a plain comparison
+      Prefix,  // no wildcard and then "*": the name's start ("~$*")
       Suffix,  // "*" and then no wildcard: the name's end ("*.tmp")
       Glob,    // fnmatch
     } kind;
     bool folderOnly;
     bool onPath;
-    std::string text;  // the pattern, or for Suffix what follows the "*"
+    std::string text;   // the pattern; for Prefix and Suffix, what stands beside the "*"
+    bool ascii = true;  // the pattern is ASCII
   };
   bool matches(const char* name, const char* below, bool folder) const;
 

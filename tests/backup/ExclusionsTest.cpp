@@ -38,6 +38,7 @@ INSTANTIATE_TEST_SUITE_P(
         ExclusionCase{"exactName", {"Thumbs.db"}, "Thumbs.db", "a/b/Thumbs.db", false, true},
         ExclusionCase{
             "exactNotPart", {"Thumbs.db"}, "Thumbs.db.old", "Thumbs.db.old", false, false},
+        ExclusionCase{"prefix", {"~$*"}, "~$nota.docx", "a/~$nota.docx", false, true},
         ExclusionCase{"glob", {"~$*.doc?"}, "~$nota.docx", "~$nota.docx", false, true},
         ExclusionCase{
             "utf8Character", {"informe-?.txt"}, "informe-ñ.txt", "informe-ñ.txt", false, true},
