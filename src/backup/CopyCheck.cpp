@@ -54,6 +54,10 @@ bool sameState(const struct stat& a, const struct stat& b) {
 
 }  // namespace
 
+std::string checkSummaryLine(long long checked, long long damaged) {
+  return "Comprobados: " + std::to_string(checked) + " Dañados: " + std::to_string(damaged);
+}
+
 CopyChecker::CopyChecker()
     : sourceBlock_(std::make_unique<char[]>(kBlock)),
       copyBlock_(std::make_unique<char[]>(kBlock)) {}

@@ -15,6 +15,13 @@
 // with the path and reason it names; Stopped ends the check like a stop ends a run. A check that
 // ran to its end is recorded with recordCheck(stateFolder(), startOfTheCheck).
 
+// The reason of the ERROR line of a copy found damaged and copied again.
+inline constexpr const char* kDamagedCopyReason =
+    "la copia no coincidía con el original; copiada de nuevo";
+
+// "Comprobados: N Dañados: M", the line a check adds to the run's log.
+std::string checkSummaryLine(long long checked, long long damaged);
+
 class CopyChecker {
  public:
   // SourceChanged: the source was written to while it was read, so a difference says nothing
