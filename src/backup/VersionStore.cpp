@@ -145,8 +145,11 @@ bool VersionStore::keep(int copyFolderFd, const char* name, const std::string& t
     if (errno == ENOENT) return false;
     throw notKept(path, errno, logPath);
   }
-  // Only a regular file is ever replaced by an update.
-  if (!S_ISREG(copy.st_mode)) return false;
+  // Only what an update may replace is kept: a regular file, not read-only (no write bit, root
+  // included), writable for this user. What it may not replace stays where it is.
+  if (!S_ISREG(copy.st_mode) || (copy.st_mode & 0222) == 0 ||
+      ::faccessat(copyFolderFd, name, W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
+    return false;
   const std::string relative = taskFolderName + "/" + below;
   const size_t slash = relative.rfind('/');
   const std::string leaf = relative.substr(slash + 1);

@@ -40,7 +40,8 @@ class VersionStore {
   std::string versionPath(const std::string& taskFolderName, const std::string& below) const;
 
   // Moves the regular file `name` of `copyFolderFd` to versionPath(taskFolderName, below).
-  // False when there is no file there to keep. Throws ResguardaError "Unable to write to
+  // False when there is nothing there that an update may replace (no file, a read-only one,
+  // a link or anything else): it is left where it is. Throws ResguardaError "Unable to write to
   // <version path>" with the reason, naming `logPath` in the log, when it cannot be kept
   // (the copy is then where it was). Nothing already under the version's name is replaced.
   bool keep(int copyFolderFd, const char* name, const std::string& taskFolderName,

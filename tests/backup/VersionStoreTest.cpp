@@ -43,6 +43,9 @@ TEST_F(VersionStoreTest, MovesTheOldCopyAsideWithItsFoldersModes) {
   EXPECT_TRUE(keep(store, "a.txt"));
   EXPECT_TRUE(keep(store, "b.txt"));
   EXPECT_FALSE(keep(store, "none.txt"));
+  ::chmod(tree.write("dest/Docs/sub/ro.txt", "read-only").c_str(), 0444);
+  EXPECT_FALSE(keep(store, "ro.txt"));
+  EXPECT_EQ(TempTree::read(tree.path("dest/Docs/sub/ro.txt")), "read-only");
   const UniqueFd sub = folder("dest/Docs/sub");
   EXPECT_TRUE(store.restore(sub.get(), "b.txt", "Docs", "sub/b.txt"));
   EXPECT_EQ(TempTree::read(tree.path("dest/Docs/sub/b.txt")), "old b");
