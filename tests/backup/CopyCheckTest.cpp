@@ -43,7 +43,6 @@ constexpr size_t kBlock = CopyChecker::kBlock;
 INSTANTIATE_TEST_SUITE_P(
     Rows, CompareTable,
     testing::Values(CompareCase{"empty", "", "", Outcome::Same},
-                    CompareCase{"small", "hola", "hola", Outcome::Same},
                     CompareCase{"firstByte", "hola", "Hola", Outcome::Different},
                     CompareCase{"shorter", "hola", "hol", Outcome::Different},
                     CompareCase{"blockSame", bytes(kBlock, 'y'), bytes(kBlock, 'y'), Outcome::Same},
@@ -62,11 +61,6 @@ TEST(CopyChecker, NamesWhatItCouldNotReadAndStopsWhenAsked) {
   const CopyChecker::Result linked = checker.compare(source, folder.get(), "f", "dest/f", go);
   EXPECT_EQ(linked.outcome, Outcome::Unreadable);
   EXPECT_EQ(linked.path, "dest/f");
-  const CopyChecker::Result missing =
-      checker.compare(tree.path("src/none"), folder.get(), "real", "dest/real", go);
-  EXPECT_EQ(missing.outcome, Outcome::Unreadable);
-  EXPECT_EQ(missing.path, tree.path("src/none"));
-  EXPECT_FALSE(missing.reason.empty());
   go = false;
   EXPECT_EQ(checker.compare(source, folder.get(), "real", "dest/real", go).outcome,
             Outcome::Stopped);
@@ -78,7 +72,7 @@ constexpr time_t kDay = 86400;
 struct DueCase {
   const char* name;
   int days;
-  const char* recorded;  // nullptr: no record
+  time_t recorded;  // 0: no record; -1: a record that is not a time
   time_t now;
   bool due;
 };
@@ -88,31 +82,22 @@ class DueTable : public testing::TestWithParam<DueCase> {};
 TEST_P(DueTable, ChecksEveryNCalendarDays) {
   ScopedTimeZone zone("Europe/Madrid");
   TempTree tree;
-  if (GetParam().recorded)
-    tree.write(std::string("state/") + kLastCheckFileName, GetParam().recorded);
-  EXPECT_EQ(checkDue(GetParam().days, GetParam().now, tree.path("state")), GetParam().due);
+  const std::string state = tree.path("state/resguarda");
+  if (GetParam().recorded > 0) recordCheck(state, GetParam().recorded);
+  if (GetParam().recorded < 0)
+    tree.write(std::string("state/resguarda/") + kLastCheckFileName, "ayer");
+  EXPECT_EQ(checkDue(GetParam().days, GetParam().now, state), GetParam().due);
 }
-
-const std::string kRecorded = std::to_string(kMorning) + "\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, DueTable,
-    testing::Values(DueCase{"off", 0, nullptr, kMorning, false},
-                    DueCase{"never", 7, nullptr, kMorning, true},
-                    DueCase{"sameDay", 1, kRecorded.c_str(), kMorning + 3600, false},
-                    DueCase{"nextDayEarlierHour", 1, kRecorded.c_str(), kMorning + kDay - 2, true},
-                    DueCase{"sixOfSeven", 7, kRecorded.c_str(), kMorning + 6 * kDay, false},
-                    DueCase{"sevenOfSeven", 7, kRecorded.c_str(), kMorning + 7 * kDay - 60, true},
-                    DueCase{"future", 7, kRecorded.c_str(), kMorning - kDay, true},
-                    DueCase{"junk", 7, "ayer\n", kMorning, true}),
+    testing::Values(DueCase{"off", 0, 0, kMorning, false}, DueCase{"never", 7, 0, kMorning, true},
+                    DueCase{"sameDay", 1, kMorning, kMorning + 3600, false},
+                    DueCase{"nextDayEarlierHour", 1, kMorning, kMorning + kDay - 2, true},
+                    DueCase{"sixOfSeven", 7, kMorning, kMorning + 6 * kDay, false},
+                    DueCase{"sevenOfSeven", 7, kMorning, kMorning + 7 * kDay - 60, true},
+                    DueCase{"future", 7, kMorning, kMorning - kDay, true},
+                    DueCase{"junk", 7, -1, kMorning, true}),
     [](const testing::TestParamInfo<DueCase>& p) { return std::string(p.param.name); });
-
-TEST(CheckSchedule, ARecordedCheckIsNotDueAgainThatDay) {
-  TempTree tree;
-  const std::string state = tree.path("state/resguarda");
-  recordCheck(state, kMorning);
-  EXPECT_FALSE(checkDue(1, kMorning + 60, state));
-  EXPECT_TRUE(checkDue(1, kMorning + 2 * kDay, state));
-}
 
 }  // namespace
