@@ -1,0 +1,71 @@
+#pragma once
+
+#include <atomic>
+#include <ctime>
+#include <memory>
+#include <string>
+
+// The check that a backup's copies still hold their sources' bytes.
+//
+// When COMPROBAR_DIAS is above 0 and checkDue(days, time(nullptr), stateFolder()) says so,
+// the run walks the tasks again after copying and, for every copy the update rule calls
+// current, asks checker.compare(sourcePath, copyFolderFd, copyName, go). Same counts in
+// "Comprobados"; SourceChanged counts there too, and nothing else; Different counts in "Dañados"
+// too, and the copy is copied again with the documented ERROR line; Unreadable is an ERROR line
+// with the path and reason it names; Stopped ends the check like a stop ends a run. A check that
+// ran to its end is recorded with recordCheck(stateFolder(), startOfTheCheck).
+
+// The reason of the ERROR line of a copy found damaged and copied again.
+inline constexpr const char* kDamagedCopyReason =
+    "la copia no coincidía con el original; copiada de nuevo";
+
+// "Comprobados: N Dañados: M", the line a check adds to the run's log.
+std::string checkSummaryLine(long long checked, long long damaged);
+
+class CopyChecker {
+ public:
+  // SourceChanged: the source was written to while it was read, so a difference says nothing
+  // about the copy; the update rule takes it at the next run.
+  enum class Outcome { Same, Different, SourceChanged, Unreadable, Stopped };
+  struct Result {
+    Outcome outcome = Outcome::Same;
+    std::string path;    // for Unreadable: the file that could not be read
+    std::string reason;  // for Unreadable: why
+  };
+
+  CopyChecker();
+  ~CopyChecker();
+  CopyChecker(const CopyChecker&) = delete;
+  CopyChecker& operator=(const CopyChecker&) = delete;
+
+  // Compares the source (links followed: they are copied by content) with the copy `name` in
+  // the open destination folder `copyFolderFd` (never through a link). Run as root, the walk
+  // opens a linked source with its owner's rights itself and calls compareOpen instead. `go` is
+  // read between blocks: false gives Stopped. `copyPath` names the copy in a result.
+  Result compare(const std::string& sourcePath, int copyFolderFd, const char* name,
+                 const std::string& copyPath, const std::atomic<bool>& go);
+  // The same for two open files read from their start.
+  Result compareOpen(int source, const std::string& sourcePath, int copy,
+                     const std::string& copyPath, const std::atomic<bool>& go);
+
+  // Bytes read by each side at once.
+  static constexpr size_t kBlock = size_t{1} << 20;
+
+ private:
+  std::unique_ptr<char[]> sourceBlock_;
+  std::unique_ptr<char[]> copyBlock_;
+};
+
+// The file in the state folder that holds when the last complete check began.
+inline constexpr const char* kLastCheckFileName = "ultima-comprobacion";
+
+// True when checks are on (days > 0) and none is recorded in `stateFolder`, or the last one
+// began `days` calendar days (local time) or more before `now`, or one is dated after `now`
+// (a clock set back must not put the check off). With no state folder known, every run checks. Days
+// are counted by the calendar, so a daily run at a fixed hour checks every `days` days whatever
+// minute it starts.
+bool checkDue(int days, time_t now, const std::string& stateFolder);
+
+// Records a check that began at `when`, written whole or not at all. Throws "Unable to write
+// to <file>" when the state folder or the file cannot be written.
+void recordCheck(const std::string& stateFolder, time_t when);
