@@ -15,18 +15,13 @@
 
 namespace {
 
-std::string reasonOf(const std::exception& error) {
-  const auto* own = dynamic_cast<const ResguardaError*>(&error);
-  return own && !own->reason().empty() ? own->reason() : error.what();
-}
-
 // Keeps the log in place as the previous one. A hard link first, so that there is always an
 // ultima-copia.log to read; only a regular file is kept.
 void keepPrevious(const std::string& folder, const std::string& log, const std::string& previous) {
   struct stat st {};
   if (::lstat(log.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string link = folder + "/" + NewFile::temporaryName();
+    const std::string link = joinPath(folder, NewFile::temporaryName());
     if (::link(log.c_str(), link.c_str()) == 0) {
       if (::rename(link.c_str(), previous.c_str()) != 0) ::unlink(link.c_str());
       return;
@@ -63,7 +58,7 @@ RunLog::RunLog(RunObserver& display, const std::string& folder, int errorFd)
         "(ni XDG_STATE_HOME ni HOME)");
     return;
   }
-  const std::string path = folder_ + "/" + kFileName;
+  const std::string path = joinPath(folder_, kFileName);
   if (const int err = makePrivateFolder(folder_)) {
     problem("no se puede escribir el registro de la copia " + path + ": " + systemReason(err));
     return;
@@ -71,7 +66,8 @@ RunLog::RunLog(RunObserver& display, const std::string& folder, int errorFd)
   try {
     file_ = std::make_unique<ReplaceFile>(path, 0600);
   } catch (const std::exception& error) {
-    problem("no se puede escribir el registro de la copia " + path + ": " + reasonOf(error));
+    problem("no se puede escribir el registro de la copia " + path + ": " +
+            describeFailure(error).reasonOrMessage());
   }
 }
 
@@ -114,11 +110,11 @@ void RunLog::finish(const std::optional<std::string>& summary) {
   if (summary) toFile(*summary);
   if (!file_) return;
   try {
-    keepPrevious(folder_, file_->target(), folder_ + "/" + kPreviousFileName);
+    keepPrevious(folder_, file_->target(), joinPath(folder_, kPreviousFileName));
     file_->commit();
   } catch (const std::exception& error) {
     problem("no se puede escribir el registro de la copia " + file_->target() + ": " +
-            reasonOf(error));
+            describeFailure(error).reasonOrMessage());
   }
   file_.reset();
 }
@@ -130,7 +126,7 @@ void RunLog::toFile(const std::string& line) {
   } catch (const std::exception& error) {
     // A log cut short would pass for the whole one: the previous log stays instead.
     problem("no se puede escribir el registro de la copia " + file_->target() + ": " +
-            reasonOf(error));
+            describeFailure(error).reasonOrMessage());
     file_.reset();
   } catch (...) {
     file_.reset();

@@ -15,6 +15,7 @@
 #include "backup/BackupRun.h"
 #include "backup/TEstad.h"
 #include "backup/TSincronizador.h"
+#include "platform/Errors.h"
 #include "tasks/TaskSettings.h"
 
 class CopyAnimation;
@@ -25,6 +26,7 @@ class QListView;
 class LogLines;
 class QProgressBar;
 class QToolButton;
+class WindowMetrics;
 
 // What the main window is built from: where its settings live, how it reads the system
 // folders, how it runs the mail task and how it talks to the user.
@@ -90,7 +92,14 @@ class TForm1 : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  // The window, one screen region at a time (TForm1Layout.cpp).
   void buildLayout();
+  QWidget* buildTopBand(QWidget* parent, const WindowMetrics& m, int& bandWidth);
+  QWidget* buildLogPanel(QWidget* parent, const WindowMetrics& m);
+  QWidget* buildTaskPanel(QWidget* parent, const WindowMetrics& m, int& panelWidth);
+  QWidget* buildToolBar(QWidget* parent, const WindowMetrics& m);
+  QWidget* buildGauge(QWidget* parent, const WindowMetrics& m);
+  int buildStatusBar(const WindowMetrics& m);
   void buildMenu();
   void FormCreate();
   void onRunEnded();
@@ -101,8 +110,9 @@ class TForm1 : public QMainWindow {
   void saveSettings();
   void guarded(const std::function<void()>& handler);
   RunSnapshot takeSnapshot() const;
-  // A message for the error box, with the system's reason where only standard error tells.
-  std::string withReason(const std::string& message, const std::string& reason) const;
+  // A failure's text for the error box, with the system's reason where only standard error
+  // tells.
+  std::string boxText(const FailureText& failure) const;
 
   StartupOptions options_;
   FormDependencies deps_;
