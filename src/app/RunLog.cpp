@@ -50,8 +50,11 @@ std::string printableLine(const std::string& line) {
   return out;
 }
 
-RunLog::RunLog(RunObserver& display, const std::string& folder, int errorFd)
-    : display_(display), errorFd_(errorFd), folder_(withoutTrailingSlash(folder)) {
+RunLog::RunLog(RunObserver& display, const std::string& folder, int errorFd, bool echoErrors)
+    : display_(display),
+      errorFd_(errorFd),
+      echoErrors_(echoErrors),
+      folder_(withoutTrailingSlash(folder)) {
   if (folder_.empty()) {
     problem(
         "no se guarda el registro de la copia: no se conoce la carpeta de estado "
@@ -81,7 +84,8 @@ void RunLog::runStarted() {
 void RunLog::logLine(const std::string& line) {
   // Before the display, which may drop lines when they come faster than it shows them.
   try {
-    if (line.starts_with("ERROR - ") || line.starts_with("AVISO - ")) toErrors(line);
+    if (echoErrors_ && (line.starts_with("ERROR - ") || line.starts_with("AVISO - ")))
+      toErrors(line);
     toFile(line);
   } catch (...) {
     // Out of memory for one line: the run goes on.

@@ -129,12 +129,7 @@ void TForm1::flushRunDisplay() {
   RunDisplay::Pending pending = display_.take();
   if (pending.empty()) return;
   if (pending.logCleared) logLines_->clear();
-  if (!pending.lines.empty()) {
-    QStringList lines;
-    lines.reserve(static_cast<qsizetype>(pending.lines.size()));
-    for (const std::string& line : pending.lines) lines.append(fromBytes(line));
-    logLines_->append(lines);
-  }
+  logLines_->append(pending.lines);
   if (pending.label1) Label1->setText(fromBytes(*pending.label1));
   if (pending.countersChanged) {
     statusPanels_[1]->setText(fromBytes(counterPanelText(Estado.Actualizados)));
@@ -177,7 +172,12 @@ void TForm1::CopiarBtClick() {
   runProblem_.clear();
   const RunSnapshot snapshot = takeSnapshot();
   runLog_.reset();
-  if (options_.CerrarAlTerminar) runLog_ = std::make_unique<RunLog>(display_, deps_.runLogFolder);
+  // A window run keeps its log too, so that an ERROR line the window has dropped stays
+  // within reach; it has no terminal to echo its errors to.
+  if (options_.CerrarAlTerminar)
+    runLog_ = std::make_unique<RunLog>(display_, deps_.runLogFolder);
+  else if (!deps_.runLogFolder.empty())
+    runLog_ = std::make_unique<RunLog>(display_, deps_.runLogFolder, 2, false);
   RunObserver* observer = runLog_ ? static_cast<RunObserver*>(runLog_.get()) : &display_;
   runPending_ = true;
   // Only a run has anything to show: an idle window never wakes up for it.
@@ -219,9 +219,11 @@ void TForm1::collectRun() {
   // Whatever the run reported, it is over: the window is idle again.
   CopiarBt->setChecked(false);
   Animate1->setActive(false);
+  const std::string noDestination =
+      "No hay carpeta de destino: elija una con la ventana de Resguarda";
   if (options_.CerrarAlTerminar) {
     if (lastResult_->outcome == RunOutcome::NoDestination)
-      runProblem_ = "No hay carpeta de destino: elija una con la ventana de Resguarda";
+      runProblem_ = noDestination;
     else if (lastResult_->outcome == RunOutcome::DestinationNotCreatable)
       runProblem_ = Estado.TextoEstado();  // the reason, as the run put it
   }
@@ -232,7 +234,8 @@ void TForm1::collectRun() {
     runLog_.reset();
   if (runLog_) {
     // A run that could not use its destination has logged why itself.
-    if (lastResult_->outcome == RunOutcome::NoDestination) runLog_->note("ERROR - " + runProblem_);
+    if (lastResult_->outcome == RunOutcome::NoDestination)
+      runLog_->note("ERROR - " + noDestination);
     runLog_->finish(unattendedEnd(lastResult_, Estado, false, false).summary);
     runLog_.reset();
   }

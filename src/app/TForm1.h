@@ -39,6 +39,8 @@ struct FormDependencies {
   bool headless = false;
   // Where an unattended run keeps its log ("" when nowhere is known).
   std::string runLogFolder;
+  // Where "Guardar registro..." writes ("" for nowhere); unset asks with the save dialog.
+  std::function<std::string()> chooseLogFile;
 };
 
 // The main window. It wires the widgets to the task list, the run and the worker; the logic
@@ -59,6 +61,7 @@ class TForm1 : public QMainWindow {
   void ToolButton2Click();
   void GuardarCopiadeSeguridaden1Click();
   void Salir1Click();
+  void GuardarRegistroClick();
   // The unattended start: presses CopiarBt and starts a run.
   void startUnattended();
   // Stops a run at once, giving up the copy in flight, as closing the window does. A stop
@@ -101,6 +104,7 @@ class TForm1 : public QMainWindow {
   QWidget* buildGauge(QWidget* parent, const WindowMetrics& m);
   int buildStatusBar(const WindowMetrics& m);
   void buildMenu();
+  void buildLogCommands();  // LogCommands.cpp
   void FormCreate();
   void onRunEnded();
   void collectRun();
@@ -148,6 +152,6 @@ class TForm1 : public QMainWindow {
   bool closing_ = false;
   bool runPending_ = false;  // started and not yet collected
   std::string runProblem_;
-  std::unique_ptr<RunLog> runLog_;  // unattended runs only; used by the worker while it runs
+  std::unique_ptr<RunLog> runLog_;  // used by the worker while it runs
   RunResult workerResult_;          // written by the worker; read after it has been joined
 };

@@ -163,7 +163,7 @@ QWidget* TForm1::buildLogPanel(QWidget* parent, const WindowMetrics& m) {
   RichEdit1 = new QListView(panel1);
   RichEdit1->setObjectName(QStringLiteral("RichEdit1"));
   RichEdit1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  RichEdit1->setSelectionMode(QAbstractItemView::SingleSelection);
+  RichEdit1->setSelectionMode(QAbstractItemView::ExtendedSelection);
   RichEdit1->setUniformItemSizes(true);
   RichEdit1->setWordWrap(false);
   RichEdit1->setTextElideMode(Qt::ElideNone);
@@ -182,6 +182,7 @@ QWidget* TForm1::buildLogPanel(QWidget* parent, const WindowMetrics& m) {
   RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   RichEdit1->setMinimumWidth(1);
   logBox->addWidget(RichEdit1);
+  buildLogCommands();
   return panel1;
 }
 
