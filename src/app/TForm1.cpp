@@ -219,11 +219,9 @@ void TForm1::collectRun() {
   // Whatever the run reported, it is over: the window is idle again.
   CopiarBt->setChecked(false);
   Animate1->setActive(false);
-  const std::string noDestination =
-      "No hay carpeta de destino: elija una con la ventana de Resguarda";
   if (options_.CerrarAlTerminar) {
     if (lastResult_->outcome == RunOutcome::NoDestination)
-      runProblem_ = noDestination;
+      runProblem_ = "No hay carpeta de destino: elija una con la ventana de Resguarda";
     else if (lastResult_->outcome == RunOutcome::DestinationNotCreatable)
       runProblem_ = Estado.TextoEstado();  // the reason, as the run put it
   }
@@ -232,10 +230,12 @@ void TForm1::collectRun() {
   if (runLog_ && lastResult_->outcome == RunOutcome::DestinationNotCreatable &&
       Estado.TextoEstado().starts_with(kCopiaEnCurso))
     runLog_.reset();
+  // A window without a destination asks for one: nothing ran, and the last run's log stays.
+  if (runLog_ && lastResult_->outcome == RunOutcome::NoDestination && !options_.CerrarAlTerminar)
+    runLog_.reset();
   if (runLog_) {
     // A run that could not use its destination has logged why itself.
-    if (lastResult_->outcome == RunOutcome::NoDestination)
-      runLog_->note("ERROR - " + noDestination);
+    if (lastResult_->outcome == RunOutcome::NoDestination) runLog_->note("ERROR - " + runProblem_);
     runLog_->finish(unattendedEnd(lastResult_, Estado, false, false).summary);
     runLog_.reset();
   }

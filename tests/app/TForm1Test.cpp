@@ -229,6 +229,8 @@ TEST_F(FormTest, ARunWithoutDestinationAsksForOne) {
   EXPECT_EQ(form->dirDestino(), tree.path("elegida/"));
   EXPECT_FALSE(child<QToolButton>(*form, "CopiarBt")->isChecked());
   EXPECT_NE(TempTree::read(ini).find("DIR_DESTINO=" + tree.path("elegida/")), std::string::npos);
+  // Nothing ran: the last run's log is not replaced.
+  EXPECT_FALSE(TempTree::exists(logFolder + "/ultima-copia.log"));
 }
 
 // A destination the window's run cannot use: the run says why in its log, its status and a
