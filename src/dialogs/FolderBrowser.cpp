@@ -21,6 +21,7 @@
 #include "dialogs/MessagePrompts.h"
 #include "dialogs/NewFolderName.h"
 #include "dialogs/SpanishTexts.h"
+#include "platform/Errors.h"
 #include "platform/PathText.h"
 #include "platform/PseudoFileSystems.h"
 
@@ -380,7 +381,7 @@ void FolderBrowser::createSubfolder() {
   try {
     createFolder(path);
   } catch (const std::exception& error) {
-    reportError_(error.what());
+    reportError_(describeFailure(error).message);
     return;
   }
   if (QTreeWidgetItem* item = revealFolder(path)) {
