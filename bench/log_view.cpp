@@ -7,6 +7,8 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "app/LogLines.h"
 
@@ -18,6 +20,13 @@ QStringList batch(int number) {
   QStringList lines;
   for (int i = 0; i < kBatchLines; ++i)
     lines.append(QStringLiteral("/home/ana/Documentos/carpeta%1/archivo%2.txt").arg(number).arg(i));
+  return lines;
+}
+
+// The same lines as the bytes a run logs.
+std::vector<std::string> byteBatch(int number) {
+  std::vector<std::string> lines;
+  for (const QString& line : batch(number)) lines.push_back(line.toStdString());
   return lines;
 }
 
@@ -47,7 +56,7 @@ double asRows(QApplication& app) {
   QElapsedTimer timer;
   timer.start();
   for (int b = 0; b < kBatches; ++b) {
-    lines.append(batch(b));
+    lines.append(byteBatch(b));
     log.scrollToBottom();
     app.processEvents();
   }

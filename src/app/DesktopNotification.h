@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "app/BusAddress.h"
 #include "backup/BackupRun.h"
 
 class TEstad;
@@ -17,11 +18,6 @@ struct NotificationText {
 // not run at all, "" when it ran.
 std::optional<NotificationText> runNotification(const std::optional<RunResult>& result,
                                                 const TEstad& estado, const std::string& problem);
-
-// The session bus to talk to: DBUS_SESSION_BUS_ADDRESS, else $XDG_RUNTIME_DIR/bus when that
-// is a socket; "" when there is none. Nothing is ever started to provide one.
-std::string sessionBusAddress(const std::string& addressVariable, const std::string& runtimeDir);
-std::string sessionBusAddressFromEnvironment();
 
 // Shows the notification through org.freedesktop.Notifications; false when there is no bus,
 // or no answer. The talk with the bus happens in a child process that is killed after about a

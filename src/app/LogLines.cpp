@@ -1,5 +1,9 @@
 #include "app/LogLines.h"
 
+#include <algorithm>
+
+#include "dialogs/ByteText.h"
+
 LogLines::LogLines(int limit, QObject* parent) : QAbstractListModel(parent), limit_(limit) {}
 
 int LogLines::rowCount(const QModelIndex& parent) const {
@@ -9,15 +13,15 @@ int LogLines::rowCount(const QModelIndex& parent) const {
 QVariant LogLines::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount()) return {};
   if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
-    return lines_[static_cast<size_t>(index.row())];
+    return fromBytes(lines_[static_cast<size_t>(index.row())]);
   return {};
 }
 
-void LogLines::append(const QStringList& lines) {
-  if (lines.isEmpty()) return;
+void LogLines::append(const std::vector<std::string>& lines) {
+  if (lines.empty()) return;
   // Lines that would be dropped at once are never shown.
-  const qsizetype first = std::max<qsizetype>(0, lines.size() - limit_);
-  const int count = static_cast<int>(lines.size() - first);
+  const qsizetype first = std::max<qsizetype>(0, std::ssize(lines) - limit_);
+  const int count = static_cast<int>(std::ssize(lines) - first);
   const int overflow = rowCount() + count - limit_;
   if (overflow > 0) {
     beginRemoveRows({}, 0, overflow - 1);
@@ -40,7 +44,7 @@ QString LogLines::text() const {
   QString all;
   for (size_t i = 0; i < lines_.size(); ++i) {
     if (i > 0) all += QLatin1Char('\n');
-    all += lines_[i];
+    all += fromBytes(lines_[i]);
   }
   return all;
 }

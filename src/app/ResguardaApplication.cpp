@@ -4,6 +4,7 @@
 #include <exception>
 #include <string>
 
+#include "platform/Errors.h"
 #include "tasks/Prompts.h"
 
 namespace {
@@ -31,13 +32,7 @@ void show(Prompts* prompts, const std::string& message) {
 }  // namespace
 
 void reportCurrentError(Prompts* prompts) {
-  try {
-    throw;
-  } catch (const std::exception& error) {
-    show(prompts, error.what());
-  } catch (...) {
-    show(prompts, "Error desconocido");
-  }
+  show(prompts, describeFailure(std::current_exception()).message);
 }
 
 ResguardaApplication::ResguardaApplication(int& argc, char** argv) : QApplication(argc, argv) {}

@@ -15,18 +15,13 @@
 
 namespace {
 
-std::string reasonOf(const std::exception& error) {
-  const auto* own = dynamic_cast<const ResguardaError*>(&error);
-  return own && !own->reason().empty() ? own->reason() : error.what();
-}
-
 // Keeps the log in place as the previous one. A hard link first, so that there is always an
 // ultima-copia.log to read; only a regular file is kept.
 void keepPrevious(const std::string& folder, const std::string& log, const std::string& previous) {
   struct stat st {};
   if (::lstat(log.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string link = folder + "/" + NewFile::temporaryName();
+    const std::string link = joinPath(folder, NewFile::temporaryName());
     if (::link(log.c_str(), link.c_str()) == 0) {
       if (::rename(link.c_str(), previous.c_str()) != 0) ::unlink(link.c_str());
       return;
@@ -55,15 +50,18 @@ std::string printableLine(const std::string& line) {
   return out;
 }
 
-RunLog::RunLog(RunObserver& display, const std::string& folder, int errorFd)
-    : display_(display), errorFd_(errorFd), folder_(withoutTrailingSlash(folder)) {
+RunLog::RunLog(RunObserver& display, const std::string& folder, int errorFd, bool echoErrors)
+    : display_(display),
+      errorFd_(errorFd),
+      echoErrors_(echoErrors),
+      folder_(withoutTrailingSlash(folder)) {
   if (folder_.empty()) {
     problem(
         "no se guarda el registro de la copia: no se conoce la carpeta de estado "
         "(ni XDG_STATE_HOME ni HOME)");
     return;
   }
-  const std::string path = folder_ + "/" + kFileName;
+  const std::string path = joinPath(folder_, kFileName);
   if (const int err = makePrivateFolder(folder_)) {
     problem("no se puede escribir el registro de la copia " + path + ": " + systemReason(err));
     return;
@@ -71,7 +69,8 @@ RunLog::RunLog(RunObserver& display, const std::string& folder, int errorFd)
   try {
     file_ = std::make_unique<ReplaceFile>(path, 0600);
   } catch (const std::exception& error) {
-    problem("no se puede escribir el registro de la copia " + path + ": " + reasonOf(error));
+    problem("no se puede escribir el registro de la copia " + path + ": " +
+            describeFailure(error).reasonOrMessage());
   }
 }
 
@@ -85,7 +84,8 @@ void RunLog::runStarted() {
 void RunLog::logLine(const std::string& line) {
   // Before the display, which may drop lines when they come faster than it shows them.
   try {
-    if (line.starts_with("ERROR - ") || line.starts_with("AVISO - ")) toErrors(line);
+    if (echoErrors_ && (line.starts_with("ERROR - ") || line.starts_with("AVISO - ")))
+      toErrors(line);
     toFile(line);
   } catch (...) {
     // Out of memory for one line: the run goes on.
@@ -114,11 +114,11 @@ void RunLog::finish(const std::optional<std::string>& summary) {
   if (summary) toFile(*summary);
   if (!file_) return;
   try {
-    keepPrevious(folder_, file_->target(), folder_ + "/" + kPreviousFileName);
+    keepPrevious(folder_, file_->target(), joinPath(folder_, kPreviousFileName));
     file_->commit();
   } catch (const std::exception& error) {
     problem("no se puede escribir el registro de la copia " + file_->target() + ": " +
-            reasonOf(error));
+            describeFailure(error).reasonOrMessage());
   }
   file_.reset();
 }
@@ -130,7 +130,7 @@ void RunLog::toFile(const std::string& line) {
   } catch (const std::exception& error) {
     // A log cut short would pass for the whole one: the previous log stays instead.
     problem("no se puede escribir el registro de la copia " + file_->target() + ": " +
-            reasonOf(error));
+            describeFailure(error).reasonOrMessage());
     file_.reset();
   } catch (...) {
     file_.reset();

@@ -12,8 +12,9 @@ class ReplaceFile;
 // name, an escape sequence) are written as \xNN, so no name can forge or hide a line.
 std::string printableLine(const std::string& line);
 
-// What an unattended run tells, around the window's display. Every "ERROR - " and "AVISO - "
-// line goes to standard error as it comes, one write per line; every line goes to a new file
+// What a run tells, around the window's display. For an unattended run (`echoErrors`) every
+// "ERROR - " and "AVISO - " line goes to standard error as it comes, one write per line; every
+// line of any run goes to a new file
 // in the log folder, which finish() puts in place of ultima-copia.log, the previous one kept
 // as ultima-copia.1.log. A folder that cannot be written costs the file only, never the run:
 // one line on standard error says so. Used on the worker during the run, then by whoever
@@ -24,7 +25,7 @@ class RunLog : public RunObserver {
   static constexpr const char* kPreviousFileName = "ultima-copia.1.log";
 
   // `folder` "" means that there is nowhere to keep the file.
-  RunLog(RunObserver& display, const std::string& folder, int errorFd = 2);
+  RunLog(RunObserver& display, const std::string& folder, int errorFd = 2, bool echoErrors = true);
   ~RunLog() override;
 
   void runStarted() override;
@@ -46,6 +47,7 @@ class RunLog : public RunObserver {
 
   RunObserver& display_;
   int errorFd_;
+  bool echoErrors_;
   std::string folder_;
   std::unique_ptr<ReplaceFile> file_;
   bool problemTold_ = false;

@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFile>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -18,12 +17,13 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/ByteText.h"
 #include "app/CopyAnimation.h"
 #include "app/LogLines.h"
+#include "app/ResguardaApplication.h"
 #include "app/UnattendedEnd.h"
 #include "backup/Progress.h"
 #include "backup/RunTexts.h"
+#include "dialogs/ByteText.h"
 #include "dialogs/TAboutBox.h"
 #include "platform/Errors.h"
 #include "resources/Pictures.h"
@@ -37,14 +37,7 @@ namespace {
 // that its end always arrives.
 RunResult endCutShortRun(TEstad& estado, RunObserver& observer, RunControl& control,
                          const std::exception_ptr& error) {
-  std::string line;
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    line = errorLogLine("Resguarda", e);
-  } catch (...) {
-    line = "ERROR - Resguarda: error desconocido";
-  }
+  const std::string line = errorLogLine("Resguarda", error);
   const bool stopped = !control.go;
   control.go = false;
   observer.logLine(line);
@@ -54,11 +47,6 @@ RunResult endCutShortRun(TEstad& estado, RunObserver& observer, RunControl& cont
   const RunResult result{stopped ? RunOutcome::Stopped : RunOutcome::Finished, 1};
   observer.runEnded(result);
   return result;
-}
-
-std::string reasonOf(const std::exception& error) {
-  const auto* own = dynamic_cast<const ResguardaError*>(&error);
-  return own ? own->reason() : std::string();
 }
 
 }  // namespace
@@ -87,22 +75,24 @@ void TForm1::FormCreate() {
   } catch (const std::exception& error) {
     // Start-up goes on with an empty list; "-hide" is not applied then.
     keepSettingsFile_ = true;
-    deps_.prompts->error(withReason(error.what(), reasonOf(error)));
+    deps_.prompts->error(boxText(describeFailure(error)));
     return;
   }
 }
 
-std::string TForm1::withReason(const std::string& message, const std::string& reason) const {
+std::string TForm1::boxText(const FailureText& failure) const {
   // Standard error is all an unattended program without a window has: it gives the system's
   // reason too. The boxes keep their documented texts.
   const bool silent = deps_.headless || options_.Oculto;
-  return options_.CerrarAlTerminar && silent && !reason.empty() ? message + ": " + reason : message;
+  return options_.CerrarAlTerminar && silent ? withReason(failure.message, failure.reason)
+                                             : failure.message;
 }
 
 void TForm1::applyLoadedSettings(const LoadedSettings& loaded) {
   if (loaded.unreadable) {
     keepSettingsFile_ = true;
-    deps_.prompts->error(withReason("Cannot open file " + deps_.iniPath, loaded.unreadableReason));
+    deps_.prompts->error(
+        boxText({cannotOpenFileText(deps_.iniPath), deps_.iniPath, loaded.unreadableReason}));
   }
   DirDestino = loaded.dirDestino;
   Gauge1->setRange(0, loaded.gaugeMaximum);
@@ -112,8 +102,8 @@ void TForm1::applyLoadedSettings(const LoadedSettings& loaded) {
 void TForm1::guarded(const std::function<void()>& handler) {
   try {
     handler();
-  } catch (const std::exception& error) {
-    deps_.prompts->error(error.what());
+  } catch (...) {
+    reportCurrentError(deps_.prompts);
   }
 }
 
@@ -139,12 +129,7 @@ void TForm1::flushRunDisplay() {
   RunDisplay::Pending pending = display_.take();
   if (pending.empty()) return;
   if (pending.logCleared) logLines_->clear();
-  if (!pending.lines.empty()) {
-    QStringList lines;
-    lines.reserve(static_cast<qsizetype>(pending.lines.size()));
-    for (const std::string& line : pending.lines) lines.append(fromBytes(line));
-    logLines_->append(lines);
-  }
+  logLines_->append(pending.lines);
   if (pending.label1) Label1->setText(fromBytes(*pending.label1));
   if (pending.countersChanged) {
     statusPanels_[1]->setText(fromBytes(counterPanelText(Estado.Actualizados)));
@@ -187,7 +172,12 @@ void TForm1::CopiarBtClick() {
   runProblem_.clear();
   const RunSnapshot snapshot = takeSnapshot();
   runLog_.reset();
-  if (options_.CerrarAlTerminar) runLog_ = std::make_unique<RunLog>(display_, deps_.runLogFolder);
+  // A window run keeps its log too, so that an ERROR line the window has dropped stays
+  // within reach; it has no terminal to echo its errors to.
+  if (options_.CerrarAlTerminar)
+    runLog_ = std::make_unique<RunLog>(display_, deps_.runLogFolder);
+  else if (!deps_.runLogFolder.empty())
+    runLog_ = std::make_unique<RunLog>(display_, deps_.runLogFolder, 2, false);
   RunObserver* observer = runLog_ ? static_cast<RunObserver*>(runLog_.get()) : &display_;
   runPending_ = true;
   // Only a run has anything to show: an idle window never wakes up for it.
@@ -239,6 +229,9 @@ void TForm1::collectRun() {
   // and says why on standard error only.
   if (runLog_ && lastResult_->outcome == RunOutcome::DestinationNotCreatable &&
       Estado.TextoEstado().starts_with(kCopiaEnCurso))
+    runLog_.reset();
+  // A window without a destination asks for one: nothing ran, and the last run's log stays.
+  if (runLog_ && lastResult_->outcome == RunOutcome::NoDestination && !options_.CerrarAlTerminar)
     runLog_.reset();
   if (runLog_) {
     // A run that could not use its destination has logged why itself.
@@ -327,7 +320,7 @@ bool TForm1::FormCloseQuery() {
     saveSettings();
     return true;
   } catch (const std::exception& error) {
-    deps_.prompts->error(withReason(error.what(), reasonOf(error)));
+    deps_.prompts->error(boxText(describeFailure(error)));
     return false;
   }
 }

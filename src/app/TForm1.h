@@ -15,6 +15,7 @@
 #include "backup/BackupRun.h"
 #include "backup/TEstad.h"
 #include "backup/TSincronizador.h"
+#include "platform/Errors.h"
 #include "tasks/TaskSettings.h"
 
 class CopyAnimation;
@@ -25,6 +26,7 @@ class QListView;
 class LogLines;
 class QProgressBar;
 class QToolButton;
+class WindowMetrics;
 
 // What the main window is built from: where its settings live, how it reads the system
 // folders, how it runs the mail task and how it talks to the user.
@@ -37,6 +39,8 @@ struct FormDependencies {
   bool headless = false;
   // Where an unattended run keeps its log ("" when nowhere is known).
   std::string runLogFolder;
+  // Where "Guardar registro..." writes ("" for nowhere); unset asks with the save dialog.
+  std::function<std::string()> chooseLogFile;
 };
 
 // The main window. It wires the widgets to the task list, the run and the worker; the logic
@@ -57,6 +61,7 @@ class TForm1 : public QMainWindow {
   void ToolButton2Click();
   void GuardarCopiadeSeguridaden1Click();
   void Salir1Click();
+  void GuardarRegistroClick();
   // The unattended start: presses CopiarBt and starts a run.
   void startUnattended();
   // Stops a run at once, giving up the copy in flight, as closing the window does. A stop
@@ -90,8 +95,16 @@ class TForm1 : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  // The window, one screen region at a time (TForm1Layout.cpp).
   void buildLayout();
+  QWidget* buildTopBand(QWidget* parent, const WindowMetrics& m, int& bandWidth);
+  QWidget* buildLogPanel(QWidget* parent, const WindowMetrics& m);
+  QWidget* buildTaskPanel(QWidget* parent, const WindowMetrics& m, int& panelWidth);
+  QWidget* buildToolBar(QWidget* parent, const WindowMetrics& m);
+  QWidget* buildGauge(QWidget* parent, const WindowMetrics& m);
+  int buildStatusBar(const WindowMetrics& m);
   void buildMenu();
+  void buildLogCommands();  // LogCommands.cpp
   void FormCreate();
   void onRunEnded();
   void collectRun();
@@ -101,8 +114,9 @@ class TForm1 : public QMainWindow {
   void saveSettings();
   void guarded(const std::function<void()>& handler);
   RunSnapshot takeSnapshot() const;
-  // A message for the error box, with the system's reason where only standard error tells.
-  std::string withReason(const std::string& message, const std::string& reason) const;
+  // A failure's text for the error box, with the system's reason where only standard error
+  // tells.
+  std::string boxText(const FailureText& failure) const;
 
   StartupOptions options_;
   FormDependencies deps_;
@@ -138,6 +152,6 @@ class TForm1 : public QMainWindow {
   bool closing_ = false;
   bool runPending_ = false;  // started and not yet collected
   std::string runProblem_;
-  std::unique_ptr<RunLog> runLog_;  // unattended runs only; used by the worker while it runs
+  std::unique_ptr<RunLog> runLog_;  // used by the worker while it runs
   RunResult workerResult_;          // written by the worker; read after it has been joined
 };

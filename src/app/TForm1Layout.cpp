@@ -16,13 +16,13 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/ByteText.h"
 #include "app/CopyAnimation.h"
 #include "app/LogLines.h"
 #include "app/MenuShortcuts.h"
 #include "app/TaskListModel.h"
 #include "app/WindowMetrics.h"
 #include "backup/RunTexts.h"
+#include "dialogs/ByteText.h"
 #include "dialogs/TAboutBox.h"
 #include "resources/Pictures.h"
 
@@ -51,15 +51,48 @@ WindowMetrics metricsOf(const QWidget* widget) {
 
 void TForm1::buildLayout() {
   const WindowMetrics m = metricsOf(this);
-  const int lineHeight = fontMetrics().height();
   auto* central = new QWidget(this);
   auto* column = new QVBoxLayout(central);
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(0);
+  int bandWidth = 0;
+  QWidget* band = buildTopBand(central, m, bandWidth);
+  column->addWidget(band);
 
-  // Top band: the Copy button, the animation and the two status lines. Bevel1 and Label1 are
-  // docked, the rest sit where the layout puts them.
-  auto* panel2 = new QWidget(central);
+  // Middle: the log on the left, the task panel on the right.
+  auto* splitter = new QSplitter(Qt::Horizontal, central);
+  splitter->setObjectName(QStringLiteral("Splitter1"));
+  splitter->setChildrenCollapsible(false);
+  splitter->setHandleWidth(m.scaled(3));
+  QWidget* logPanel = buildLogPanel(splitter, m);
+  int taskPanelWidth = 0;
+  QWidget* taskPanel = buildTaskPanel(splitter, m, taskPanelWidth);
+  splitter->addWidget(logPanel);
+  splitter->addWidget(taskPanel);
+  // Only the log grows and shrinks with the window; the task panel keeps its width.
+  splitter->setStretchFactor(0, 1);
+  splitter->setStretchFactor(1, 0);
+  column->addWidget(splitter, 1);
+  setCentralWidget(central);
+
+  const int panelsWidth = buildStatusBar(m);
+  QStatusBar* bar = statusBar();
+  // The window's documented client area is the band, 256 of middle and the status bar; its
+  // width grows when the band or the status bar need more.
+  const int width = std::max({m.scaled(670), bandWidth, panelsWidth + m.scaled(30)});
+  splitter->setSizes({width - taskPanelWidth - splitter->handleWidth(), taskPanelWidth});
+  resize(width, band->height() + m.scaled(256) + bar->height());
+
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName(QStringLiteral("Timer1"));
+  Timer1->setInterval(1000);
+  connect(Timer1, &QTimer::timeout, this, [this] { guarded([this] { Timer1Timer(); }); });
+}
+
+// Top band: the Copy button, the animation and the two status lines. Bevel1 and Label1 are
+// docked, the rest sit where the layout puts them. `bandWidth` is the width they need.
+QWidget* TForm1::buildTopBand(QWidget* parent, const WindowMetrics& m, int& bandWidth) {
+  auto* panel2 = new QWidget(parent);
   panel2->setObjectName(QStringLiteral("Panel2"));
   auto* band = new QVBoxLayout(panel2);
   band->setContentsMargins(0, 0, 0, 0);
@@ -110,31 +143,27 @@ void TForm1::buildLayout() {
   Label1->setContentsMargins(m.scaled(4), 0, 0, 0);
   // A long path is cut at the window's edge rather than widening the window.
   Label1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-  Label1->setFixedHeight(m.fitting(13, lineHeight));
+  Label1->setFixedHeight(m.fitting(13, fontMetrics().height()));
   band->addWidget(Label1);
   const int aboveLabel1 =
       std::max(CopiarBt->geometry().bottom(), EstadoLb->geometry().bottom()) + 1 + m.scaled(7);
   panel2->setFixedHeight(std::max(m.scaled(96), aboveLabel1 + Label1->height()));
-  const int bandWidth = EstadoLb->geometry().right() + 1 + m.scaled(15);
-  column->addWidget(panel2);
+  bandWidth = EstadoLb->geometry().right() + 1 + m.scaled(15);
+  return panel2;
+}
 
-  // Middle: the log on the left, the task panel on the right.
-  auto* splitter = new QSplitter(Qt::Horizontal, central);
-  splitter->setObjectName(QStringLiteral("Splitter1"));
-  splitter->setChildrenCollapsible(false);
-  splitter->setHandleWidth(m.scaled(3));
-  const int leastSide = m.scaled(30);
-
-  auto* panel1 = new QFrame(splitter);
+// The log, one row a line, in its sunken panel.
+QWidget* TForm1::buildLogPanel(QWidget* parent, const WindowMetrics& m) {
+  auto* panel1 = new QFrame(parent);
   panel1->setObjectName(QStringLiteral("Panel1"));
   panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  panel1->setMinimumWidth(leastSide);
+  panel1->setMinimumWidth(m.scaled(30));
   auto* logBox = new QVBoxLayout(panel1);
   logBox->setContentsMargins(0, 0, 0, 0);
   RichEdit1 = new QListView(panel1);
   RichEdit1->setObjectName(QStringLiteral("RichEdit1"));
   RichEdit1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  RichEdit1->setSelectionMode(QAbstractItemView::SingleSelection);
+  RichEdit1->setSelectionMode(QAbstractItemView::ExtendedSelection);
   RichEdit1->setUniformItemSizes(true);
   RichEdit1->setWordWrap(false);
   RichEdit1->setTextElideMode(Qt::ElideNone);
@@ -153,10 +182,16 @@ void TForm1::buildLayout() {
   RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   RichEdit1->setMinimumWidth(1);
   logBox->addWidget(RichEdit1);
+  buildLogCommands();
+  return panel1;
+}
 
-  auto* panel3 = new QWidget(splitter);
+// The task list with its toolbar beside it and the gauge below. `panelWidth` is the width
+// that holds the widest task text beside the toolbar.
+QWidget* TForm1::buildTaskPanel(QWidget* parent, const WindowMetrics& m, int& panelWidth) {
+  auto* panel3 = new QWidget(parent);
   panel3->setObjectName(QStringLiteral("Panel3"));
-  panel3->setMinimumWidth(leastSide);
+  panel3->setMinimumWidth(m.scaled(30));
   auto* panel3Column = new QVBoxLayout(panel3);
   panel3Column->setContentsMargins(0, 0, 0, 0);
   panel3Column->setSpacing(0);
@@ -168,9 +203,21 @@ void TForm1::buildLayout() {
   taskListModel_ = std::make_unique<TaskListModel>(tasks_);
   Memo1->setModel(taskListModel_.get());
   listRow->addWidget(Memo1);
+  QWidget* toolEdge = buildToolBar(panel3, m);
+  listRow->addWidget(toolEdge);
+  panel3Column->addLayout(listRow);
+  panel3Column->addWidget(buildGauge(panel3, m));
 
-  // ToolBar1 in its etched edge, 5 pixels inside it.
-  auto* toolEdge = new QFrame(panel3);
+  const int checkBox = style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, Memo1) +
+                       style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, Memo1);
+  panelWidth = m.fitting(287, toolEdge->width() + textWidth(this, kWidestTask) + checkBox +
+                                  2 * Memo1->frameWidth() + m.scaled(12));
+  return panel3;
+}
+
+// ToolBar1 in its etched edge, 5 pixels inside it.
+QWidget* TForm1::buildToolBar(QWidget* parent, const WindowMetrics& m) {
+  auto* toolEdge = new QFrame(parent);
   toolEdge->setObjectName(QStringLiteral("ToolBar1Edge"));
   toolEdge->setFrameStyle(QFrame::Box | QFrame::Sunken);
   auto* toolBox = new QVBoxLayout(toolEdge);
@@ -212,10 +259,11 @@ void TForm1::buildLayout() {
   toolBox->addStretch(1);
   toolEdge->setFixedWidth(
       m.fitting(57, toolButtonSize.width() + 2 * (border + toolEdge->frameWidth())));
-  listRow->addWidget(toolEdge);
-  panel3Column->addLayout(listRow);
+  return toolEdge;
+}
 
-  Gauge1 = new QProgressBar(panel3);
+QWidget* TForm1::buildGauge(QWidget* parent, const WindowMetrics& m) {
+  Gauge1 = new QProgressBar(parent);
   Gauge1->setObjectName(QStringLiteral("Gauge1"));
   Gauge1->setRange(0, 1);
   Gauge1->setValue(0);
@@ -231,24 +279,13 @@ void TForm1::buildLayout() {
   gaugeColours.setColor(QPalette::HighlightedText, Qt::white);
   Gauge1->setPalette(gaugeColours);
   Gauge1->setFixedHeight(
-      m.fitting(15, std::max(lineHeight + 2, Gauge1->minimumSizeHint().height())));
-  panel3Column->addWidget(Gauge1);
+      m.fitting(15, std::max(fontMetrics().height() + 2, Gauge1->minimumSizeHint().height())));
+  return Gauge1;
+}
 
-  // The task panel holds the widest task text beside the toolbar.
-  const int checkBox = style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, Memo1) +
-                       style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, Memo1);
-  const int taskPanelWidth = m.fitting(287, toolEdge->width() + textWidth(this, kWidestTask) +
-                                                checkBox + 2 * Memo1->frameWidth() + m.scaled(12));
-
-  splitter->addWidget(panel1);
-  splitter->addWidget(panel3);
-  // Only the log grows and shrinks with the window; the task panel keeps its width.
-  splitter->setStretchFactor(0, 1);
-  splitter->setStretchFactor(1, 0);
-  column->addWidget(splitter, 1);
-  setCentralWidget(central);
-
-  // Status bar: three captions with their counters, then the elapsed time.
+// Status bar: three captions with their counters, then the elapsed time. Returns the width
+// the panels need.
+int TForm1::buildStatusBar(const WindowMetrics& m) {
   auto* bar = new QStatusBar(this);
   bar->setObjectName(QStringLiteral("StatusBar1"));
   bar->setSizeGripEnabled(true);
@@ -286,17 +323,7 @@ void TForm1::buildLayout() {
   }
   setStatusBar(bar);
   bar->setFixedHeight(std::max(m.scaled(19), bar->sizeHint().height()));
-
-  // The window's documented client area is the band, 256 of middle and the status bar; its
-  // width grows when the band or the status bar need more.
-  const int width = std::max({m.scaled(670), bandWidth, panelsWidth + m.scaled(30)});
-  splitter->setSizes({width - taskPanelWidth - splitter->handleWidth(), taskPanelWidth});
-  resize(width, panel2->height() + m.scaled(256) + bar->height());
-
-  Timer1 = new QTimer(this);
-  Timer1->setObjectName(QStringLiteral("Timer1"));
-  Timer1->setInterval(1000);
-  connect(Timer1, &QTimer::timeout, this, [this] { guarded([this] { Timer1Timer(); }); });
+  return panelsWidth;
 }
 
 void TForm1::buildMenu() {

@@ -1,6 +1,6 @@
 #include "app/TaskListModel.h"
 
-#include "app/ByteText.h"
+#include "dialogs/ByteText.h"
 
 TaskListModel::TaskListModel(TaskList& tasks, QObject* parent)
     : QAbstractListModel(parent), tasks_(tasks) {

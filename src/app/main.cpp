@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QFile>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -19,10 +18,12 @@
 #include "app/TForm1.h"
 #include "app/UnattendedEnd.h"
 #include "app/Wiring.h"
+#include "dialogs/ByteText.h"
 #include "dialogs/FileUtil.h"
 #include "dialogs/MessagePrompts.h"
 #include "dialogs/SpanishTexts.h"
 #include "platform/Environment.h"
+#include "platform/PathText.h"
 #include "resources/Pictures.h"
 
 namespace {
@@ -31,7 +32,7 @@ namespace {
 // toolkit's notes about the offscreen platform are of no use to a cron job.
 void quietMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
   if (type == QtCriticalMsg || type == QtFatalMsg)
-    std::fprintf(stderr, "resguarda: %s\n", message.toLocal8Bit().constData());
+    std::fprintf(stderr, "resguarda: %s\n", toBytes(message).c_str());
 }
 
 // A program started with a standard stream closed would hand its number to the next file it
@@ -87,8 +88,7 @@ int main(int argc, char** argv) {
   app.setPrompts(prompts.get());
 
   FormDependencies dependencies;
-  dependencies.iniPath =
-      QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString() + "/Resguarda.ini";
+  dependencies.iniPath = joinPath(toBytes(QCoreApplication::applicationDirPath()), "Resguarda.ini");
   dependencies.systemFolders = readSystemFolders;
   dependencies.mailTask = mailExportTask();
   dependencies.prompts = prompts.get();

@@ -5,7 +5,6 @@
 #include <QAbstractItemView>
 #include <QCompleter>
 #include <QDialogButtonBox>
-#include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,27 +14,21 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "dialogs/ByteText.h"
 #include "dialogs/FileUtil.h"
 #include "dialogs/FolderListing.h"
 #include "dialogs/FolderOrder.h"
 #include "dialogs/MessagePrompts.h"
 #include "dialogs/NewFolderName.h"
 #include "dialogs/SpanishTexts.h"
+#include "platform/Errors.h"
+#include "platform/PathText.h"
 #include "platform/PseudoFileSystems.h"
 
 namespace {
 
 constexpr int kPathRole = Qt::UserRole;
 constexpr int kListedRole = Qt::UserRole + 1;
-
-// Paths stay bytes; Qt text is only for showing them, so a name that is not UTF-8 is still
-// returned as it is on the disk.
-std::string bytesOf(const QString& text) {
-  return QFile::encodeName(text).toStdString();
-}
-QString shown(const std::string& path) {
-  return QFile::decodeName(QByteArray::fromStdString(path));
-}
 
 // What a typed path names: "~" is the home folder, runs of "/" are one, "." parts go, and
 // a path that climbs with ".." is taken as the folder it really reaches. A trailing "/"
@@ -158,7 +151,7 @@ FolderBrowser::FolderBrowser(QWidget* parent, const FolderRootSources& sources)
 FolderBrowser::~FolderBrowser() = default;
 
 void FolderBrowser::setDialogText(const std::string& text) {
-  text_->setText(QString::fromUtf8(text.c_str()));
+  text_->setText(fromUtf8(text));
   text_->setVisible(!text.empty());
 }
 
@@ -210,7 +203,7 @@ void FolderBrowser::addRoots(const FolderRootSources& sources) {
   for (const FolderRoot& root : folderTreeRoots(sources)) {
     auto* item = new QTreeWidgetItem(tree_);
     item->setText(0, root.label);
-    item->setToolTip(0, shown(root.path));
+    item->setToolTip(0, fromBytes(root.path));
     item->setIcon(0, style()->standardIcon(iconFor(root.kind)));
     item->setData(0, kPathRole, QByteArray::fromStdString(root.path));
     item->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
@@ -226,9 +219,9 @@ QTreeWidgetItem* FolderBrowser::addFolderItem(QTreeWidgetItem* parent, const std
 QTreeWidgetItem* FolderBrowser::makeFolderItem(const std::string& parentPath,
                                                const std::string& name) const {
   auto* item = new QTreeWidgetItem;
-  item->setText(0, shown(name));
+  item->setText(0, fromBytes(name));
   item->setIcon(0, folderIcon_);
-  item->setData(0, kPathRole, QByteArray::fromStdString(joinFolderPath(parentPath, name)));
+  item->setData(0, kPathRole, QByteArray::fromStdString(joinPath(parentPath, name)));
   item->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
   return item;
 }
@@ -277,7 +270,7 @@ QTreeWidgetItem* FolderBrowser::revealFolder(const std::string& path,
     if (part == "..") return nullptr;
 
     ensureListed(item);
-    const QByteArray wanted = QByteArray::fromStdString(joinFolderPath(itemPath(item), part));
+    const QByteArray wanted = QByteArray::fromStdString(joinPath(itemPath(item), part));
     QTreeWidgetItem* next = nullptr;
     for (int i = 0; i < item->childCount() && !next; ++i)
       if (item->child(i)->data(0, kPathRole).toByteArray() == wanted) next = item->child(i);
@@ -303,7 +296,7 @@ void FolderBrowser::onTreeSelection() {
   const QList<QTreeWidgetItem*> items = tree_->selectedItems();
   selected_ = items.isEmpty() ? std::string() : itemPath(items.front());
   settingText_ = true;
-  pathEdit_->setText(shown(selected_));
+  pathEdit_->setText(fromBytes(selected_));
   settingText_ = false;
   updateButtons();
   Q_EMIT selectionChanged();
@@ -311,7 +304,7 @@ void FolderBrowser::onTreeSelection() {
 
 void FolderBrowser::onPathChanged(const QString& text) {
   if (settingText_) return;
-  selected_ = typedPath(bytesOf(text), home_);
+  selected_ = typedPath(toBytes(text), home_);
   std::vector<QTreeWidgetItem*> opened;
   QTreeWidgetItem* item =
       selectionIsFolder() ? revealFolder(StripTrailingBackslash(selected_), &opened) : nullptr;
@@ -355,7 +348,7 @@ void FolderBrowser::updateCompletions(const QString& text) {
   const qsizetype slash = text.lastIndexOf(QLatin1Char('/'));
   const QString folderText = slash < 0 ? QString() : text.left(slash + 1);
   const bool hidden = text.mid(slash + 1).startsWith(QLatin1Char('.'));
-  const std::string folder = typedPath(bytesOf(folderText), home_);
+  const std::string folder = typedPath(toBytes(folderText), home_);
   const std::string key = folder + (hidden ? "\n." : "\n");
   if (key == completionKey_) return;
   completionKey_ = key;
@@ -364,7 +357,7 @@ void FolderBrowser::updateCompletions(const QString& text) {
   if (!folder.empty() && folder.front() == '/') {
     for (const std::string& name :
          listSubfolders(folder, hidden, *pseudo_).value_or(std::vector<std::string>{}))
-      list.push_back(folderText + shown(name));
+      list.push_back(folderText + fromBytes(name));
   }
   list.sort();
   completions_->setStringList(list);
@@ -384,17 +377,17 @@ void FolderBrowser::createSubfolder() {
   const std::string parent = StripTrailingBackslash(selected_);
   const std::optional<QString> name = askName_(this);
   if (!name || !newFolderNameProblem(*name).isEmpty()) return;
-  const std::string path = joinFolderPath(parent, bytesOf(name->trimmed()));
+  const std::string path = joinPath(parent, toBytes(name->trimmed()));
   try {
     createFolder(path);
   } catch (const std::exception& error) {
-    reportError_(error.what());
+    reportError_(describeFailure(error).message);
     return;
   }
   if (QTreeWidgetItem* item = revealFolder(path)) {
     tree_->setCurrentItem(item);
     tree_->scrollToItem(item);
   } else {
-    pathEdit_->setText(shown(path));
+    pathEdit_->setText(fromBytes(path));
   }
 }

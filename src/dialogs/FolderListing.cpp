@@ -39,11 +39,6 @@ std::optional<std::vector<std::string>> listSubfolders(const std::string& folder
   return names;
 }
 
-std::string joinFolderPath(const std::string& parent, const std::string& name) {
-  if (!parent.empty() && parent.back() == '/') return parent + name;
-  return parent + "/" + name;
-}
-
 void createFolder(const std::string& path) {
   if (::mkdir(path.c_str(), 0777) != 0) {
     const int err = errno;

@@ -13,8 +13,5 @@ class PseudoFileSystems;
 std::optional<std::vector<std::string>> listSubfolders(const std::string& folder, bool withHidden,
                                                        PseudoFileSystems& pseudo);
 
-// parent + "/" + name, without doubling the root's "/".
-std::string joinFolderPath(const std::string& parent, const std::string& name);
-
 // Creates one folder (the parent must exist); throws ResguardaError with the reason.
 void createFolder(const std::string& path);

@@ -1,10 +1,11 @@
 #include "dialogs/FolderOrder.h"
 
 #include <QCollator>
-#include <QFile>
 #include <QString>
 #include <algorithm>
 #include <numeric>
+
+#include "dialogs/ByteText.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ void sortByDisplayName(std::vector<std::string>& names) {
   collator.setCaseSensitivity(Qt::CaseInsensitive);
   std::vector<QString> shown;
   shown.reserve(names.size());
-  for (const std::string& name : names) shown.push_back(QFile::decodeName(name.c_str()));
+  for (const std::string& name : names) shown.push_back(fromBytes(name));
   std::vector<std::size_t> order(names.size());
   std::iota(order.begin(), order.end(), 0);
   std::sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {

@@ -2,13 +2,14 @@
 
 #include <unistd.h>
 
-#include <QFile>
 #include <QStandardPaths>
 
+#include "dialogs/ByteText.h"
 #include "dialogs/FileUtil.h"
 #include "dialogs/FolderListing.h"
 #include "dialogs/FolderOrder.h"
 #include "platform/Environment.h"
+#include "platform/PathText.h"
 #include "platform/PseudoFileSystems.h"
 #include "platform/WinePaths.h"
 
@@ -16,7 +17,7 @@ namespace {
 
 QString baseName(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
-  return QFile::decodeName(path.substr(slash == std::string::npos ? 0 : slash + 1).c_str());
+  return fromBytes(path.substr(slash == std::string::npos ? 0 : slash + 1));
 }
 
 }  // namespace
@@ -30,7 +31,7 @@ FolderRootSources FolderRootSources::current() {
         QStandardPaths::PicturesLocation, QStandardPaths::MoviesLocation,
         QStandardPaths::PublicShareLocation, QStandardPaths::TemplatesLocation}) {
     const QString folder = QStandardPaths::writableLocation(location);
-    if (!folder.isEmpty()) sources.userFolders.push_back(QFile::encodeName(folder).toStdString());
+    if (!folder.isEmpty()) sources.userFolders.push_back(toBytes(folder));
   }
   const std::string login = loginName();
   // Without a login name these would list every user's disks, or none.
@@ -64,7 +65,7 @@ std::vector<FolderRoot> folderTreeRoots(const FolderRootSources& sources) {
         listSubfolders(parent, false, pseudo).value_or(std::vector<std::string>{});
     sortByDisplayName(disks);
     for (const std::string& disk : disks)
-      add(joinFolderPath(parent, disk), QFile::decodeName(disk.c_str()), FolderRoot::Kind::Disk);
+      add(joinPath(parent, disk), fromBytes(disk), FolderRoot::Kind::Disk);
   }
 
   add("/", QStringLiteral("Sistema de archivos"), FolderRoot::Kind::FileSystem);

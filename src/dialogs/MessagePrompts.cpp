@@ -3,14 +3,11 @@
 #include <QMessageBox>
 #include <cstdio>
 
+#include "dialogs/ByteText.h"
 #include "dialogs/FileUtil.h"
 #include "dialogs/SpanishTexts.h"
 
 namespace {
-
-QString toQt(const std::string& text) {
-  return QString::fromUtf8(text.c_str());
-}
 
 void printLine(const std::string& text) {
   std::fprintf(stderr, "resguarda: %s\n", text.c_str());
@@ -25,8 +22,8 @@ std::string errorBoxText(const std::string& message) {
 }
 
 void showErrorBox(QWidget* parent, const std::string& message) {
-  QMessageBox box(QMessageBox::Critical, QStringLiteral("Resguarda"), toQt(errorBoxText(message)),
-                  QMessageBox::Ok, parent);
+  QMessageBox box(QMessageBox::Critical, QStringLiteral("Resguarda"),
+                  fromUtf8(errorBoxText(message)), QMessageBox::Ok, parent);
   setSpanishButtonTexts(box);
   box.exec();
 }
@@ -36,14 +33,14 @@ bool MessagePrompts::pickFolder(std::string& folder, const std::string& text) {
 }
 
 void MessagePrompts::warning(const std::string& text) {
-  QMessageBox box(QMessageBox::NoIcon, QStringLiteral("AVISO"), toQt(text), QMessageBox::Ok,
+  QMessageBox box(QMessageBox::NoIcon, QStringLiteral("AVISO"), fromUtf8(text), QMessageBox::Ok,
                   parent_);
   setSpanishButtonTexts(box);
   box.exec();
 }
 
 bool MessagePrompts::question(const std::string& text) {
-  QMessageBox box(QMessageBox::NoIcon, QStringLiteral("AVISO"), toQt(text),
+  QMessageBox box(QMessageBox::NoIcon, QStringLiteral("AVISO"), fromUtf8(text),
                   QMessageBox::Ok | QMessageBox::Cancel, parent_);
   box.setDefaultButton(QMessageBox::Ok);
   setSpanishButtonTexts(box);

@@ -10,6 +10,8 @@
 #include <QTranslator>
 #include <utility>
 
+#include "dialogs/ByteText.h"
+
 namespace {
 
 const std::pair<QDialogButtonBox::StandardButton, const char*> kButtonTexts[] = {
@@ -35,11 +37,11 @@ bool installSpanishTranslations(QCoreApplication& app) {
 
 void setSpanishButtonTexts(QDialogButtonBox* buttons) {
   for (const auto& [which, text] : kButtonTexts)
-    if (QPushButton* button = buttons->button(which)) button->setText(QString::fromUtf8(text));
+    if (QPushButton* button = buttons->button(which)) button->setText(fromUtf8(text));
 }
 
 void setSpanishButtonTexts(QMessageBox& box) {
   for (const auto& [which, text] : kButtonTexts)
     if (QAbstractButton* button = box.button(static_cast<QMessageBox::StandardButton>(which)))
-      button->setText(QString::fromUtf8(text));
+      button->setText(fromUtf8(text));
 }

@@ -9,6 +9,7 @@
 #include <QUrl>
 #include <functional>
 
+#include "dialogs/ByteText.h"
 #include "dialogs/FileUtil.h"
 #include "resources/Pictures.h"
 
@@ -131,7 +132,7 @@ TAboutBox::TAboutBox(QWidget* parent, const AboutFacts& facts)
 void TAboutBox::FormCreate(const AboutFacts& facts) {
   // A long distribution name would run off the box: it is cut short there and shown whole
   // as the tooltip.
-  const QString os = QString::fromUtf8(platformText(facts.platform).c_str());
+  const QString os = fromUtf8(platformText(facts.platform));
   const int room = kClientWidth - OS_->x() - 2;
   OS_->setText(OS_->fontMetrics().elidedText(os, Qt::ElideRight, room));
   OS_->setToolTip(os);

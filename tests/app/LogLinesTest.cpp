@@ -8,7 +8,7 @@ namespace {
 
 struct Appends {
   const char* name;
-  std::vector<QStringList> batches;
+  std::vector<std::vector<std::string>> batches;
   QString kept;  // with a limit of three lines
 };
 
@@ -16,7 +16,7 @@ class LogLinesLimit : public testing::TestWithParam<Appends> {};
 
 TEST_P(LogLinesLimit, KeepsTheNewestLinesInOrder) {
   LogLines log(3);
-  for (const QStringList& batch : GetParam().batches) log.append(batch);
+  for (const auto& batch : GetParam().batches) log.append(batch);
   EXPECT_EQ(log.text(), GetParam().kept);
   EXPECT_EQ(log.rowCount(), GetParam().kept.isEmpty() ? 0 : GetParam().kept.count('\n') + 1);
 }

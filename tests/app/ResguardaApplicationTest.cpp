@@ -61,7 +61,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "Cannot open file /x/Resguarda.ini"},
         ThrowCase{"StandardError", [] { throw std::out_of_range("vector::at"); }, "vector::at"},
         ThrowCase{"NoMemory", [] { throw std::bad_alloc(); }, "std::bad_alloc"},
-        ThrowCase{"NotAnException", [] { throw 42; }, "Error desconocido"}),
+        ThrowCase{"NotAnException", [] { throw 42; }, "error desconocido"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(EscapedError, ADeliveryThatSucceedsIsLeftAlone) {

@@ -84,8 +84,8 @@ TEST_F(LayoutTest, TheLogFollowsItsNewestLineUnlessTheUserScrolledBack) {
   auto* log = qobject_cast<LogLines*>(view->model());
   QScrollBar* scroll = view->verticalScrollBar();
   auto addLines = [&](int count) {
-    QStringList lines;
-    for (int i = 0; i < count; ++i) lines.append(QStringLiteral("/home/ana/%1").arg(i));
+    std::vector<std::string> lines;
+    for (int i = 0; i < count; ++i) lines.push_back("/home/ana/" + std::to_string(i));
     log->append(lines);
     for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
   };
@@ -159,7 +159,7 @@ TEST_P(ShortcutTest, ReachesItsCommandWhateverControlHasTheFocus) {
   focus->setFocus();
   ASSERT_TRUE(waitForEvents([&] { return QApplication::focusWidget() == focus; }));
   auto* log = qobject_cast<LogLines*>(child<QListView>(*form, "RichEdit1")->model());
-  log->append({QStringLiteral("una línea")});
+  log->append({"una línea"});
 
   QTest::keyClick(QApplication::focusWidget(), Qt::Key(c.key), c.modifiers);
 

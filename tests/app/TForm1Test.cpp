@@ -229,6 +229,8 @@ TEST_F(FormTest, ARunWithoutDestinationAsksForOne) {
   EXPECT_EQ(form->dirDestino(), tree.path("elegida/"));
   EXPECT_FALSE(child<QToolButton>(*form, "CopiarBt")->isChecked());
   EXPECT_NE(TempTree::read(ini).find("DIR_DESTINO=" + tree.path("elegida/")), std::string::npos);
+  // Nothing ran: the last run's log is not replaced.
+  EXPECT_FALSE(TempTree::exists(logFolder + "/ultima-copia.log"));
 }
 
 // A destination the window's run cannot use: the run says why in its log, its status and a
@@ -351,14 +353,17 @@ TEST_P(FormCutShortRun, ATaskThatThrowsAnythingEndsWithOneFailureAndTheRunGoesOn
   EXPECT_EQ(text(*form, "Label1"), "Finalizado.");
   const std::string log = logText(*form).toStdString();
   EXPECT_NE(log.find("ERROR - " + kMail + ": error desconocido"), std::string::npos) << log;
+  const std::string firstLog = "ERROR - " + kMail + ": error desconocido\n" +
+                               tree.path("src/a.txt") +
+                               "\nFinalizado. Actualizados: 0 Copiados: 1 Revisados: 1\n";
 
   if (unattended) {
     ASSERT_TRUE(waitFor([&] { return closed.count() > 0; }));
-    EXPECT_EQ(TempTree::read(logFolder + "/ultima-copia.log"),
-              "ERROR - " + kMail + ": error desconocido\n" + tree.path("src/a.txt") +
-                  "\nFinalizado. Actualizados: 0 Copiados: 1 Revisados: 1\n");
+    EXPECT_EQ(TempTree::read(logFolder + "/ultima-copia.log"), firstLog);
     return;
   }
+  // A window run keeps its log file as an unattended one does.
+  EXPECT_EQ(TempTree::read(logFolder + "/ultima-copia.log"), firstLog);
   // The window is idle as after a finished run, and the next run works.
   EXPECT_TRUE(form->findChild<QTimer*>("Timer1")->isActive());
   EXPECT_EQ(closed.count(), 0);
@@ -366,8 +371,10 @@ TEST_P(FormCutShortRun, ATaskThatThrowsAnythingEndsWithOneFailureAndTheRunGoesOn
   ASSERT_TRUE(waitFor([&] { return mailRuns == 2 && !form->runInProgress(); }));
   EXPECT_EQ(form->lastResult()->failures, 0);
   EXPECT_EQ(TempTree::files(tree.path("dest")), std::vector<std::string>{"src/a.txt"});
-  // An interactive run keeps no log file.
-  EXPECT_FALSE(TempTree::exists(logFolder + "/ultima-copia.log"));
+  // The next run's log takes its place; the earlier one stays beside it.
+  EXPECT_EQ(TempTree::read(logFolder + "/ultima-copia.1.log"), firstLog);
+  EXPECT_EQ(TempTree::read(logFolder + "/ultima-copia.log"),
+            "Finalizado. Actualizados: 0 Copiados: 0 Revisados: 1\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Form, FormCutShortRun, ::testing::Bool(),

@@ -24,6 +24,7 @@
 #include "dialogs/NewFolderName.h"
 #include "dialogs/TBrowseFolderDlg.h"
 #include "platform/Errors.h"
+#include "platform/PathText.h"
 #include "platform/PseudoFileSystems.h"
 #include "support/TempTree.h"
 #include "support/Unprivileged.h"
@@ -318,7 +319,7 @@ TEST(CreateFolder, AFullDiskIsReported) {
     GTEST_SKIP() << "cannot mount a tmpfs here";
   std::string reason;
   try {
-    createFolder(joinFolderPath(disk, "nueva"));
+    createFolder(joinPath(disk, "nueva"));
   } catch (const ResguardaError& error) {
     reason = error.reason();
   }
@@ -332,7 +333,7 @@ TEST(CreateFolder, AReadOnlyFolderRefusesAnOrdinaryUser) {
   makeReadOnlyForOthers(tree.root(), locked);
   const int result = runUnprivileged([&] {
     try {
-      createFolder(joinFolderPath(locked, "nueva"));
+      createFolder(joinPath(locked, "nueva"));
       return 1;
     } catch (const ResguardaError& error) {
       return error.reason().empty() ? 2 : 0;
