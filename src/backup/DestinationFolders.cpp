@@ -77,7 +77,8 @@ struct stat DestinationFolders::existing(std::size_t depth, const char* name) {
   const int folder = open(depth, false);
   // A folder this pass made holds only what the pass put there: nothing to look up, unless
   // its disk may find another name under this one.
-  if (folder < 0 || (levels_[depth].state == State::Made && caseOf(levels_[depth]) == Case::Exact) ||
+  if (folder < 0 ||
+      (levels_[depth].state == State::Made && caseOf(levels_[depth]) == Case::Exact) ||
       ::fstatat(folder, name, &found, AT_SYMLINK_NOFOLLOW) != 0)
     found.st_mode = 0;
   return found;

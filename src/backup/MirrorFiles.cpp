@@ -90,8 +90,8 @@ std::optional<MirrorWalk::SourceFile> MirrorWalk::openSource(std::size_t depth, 
   }
   if (!owner) return file;
   // Root copies through another user's link only what that user could read.
-  file.opened.reset(openWithRightsOf(*owner, level.src.get(), name,
-                                     kSourceFlags | (file.link ? 0 : O_NOFOLLOW)));
+  file.opened.reset(
+      openWithRightsOf(*owner, level.src.get(), name, kSourceFlags | (file.link ? 0 : O_NOFOLLOW)));
   if (!file.opened) {
     const int err = errno;
     if (err == ENOENT || err == ELOOP) return std::nullopt;

@@ -27,7 +27,7 @@ struct RunContext {
   // The destination folder in the one form the whole run uses: links resolved, ending in "/".
   // The run fixes it when it starts; nothing changes it afterwards.
   std::string dirDestino;
-  int failures = 0;        // files (or mail tasks) that failed; worker thread only
+  int failures = 0;  // files (or mail tasks) that failed; worker thread only
   // Warnings given once per run: the destination keeps no owners or modes; these files
   // (device, inode) are dated in the future.
   bool metadataWarned = false;
