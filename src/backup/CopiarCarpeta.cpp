@@ -27,14 +27,18 @@ void raiseOpenFileLimit() {
   });
 }
 
+// Where the last name of a path without a trailing "/" begins.
+std::size_t lastNameAt(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? 0 : slash + 1;
+}
+
 // The task folder as it is walked, without a trailing "/": a path ending in "." or ".."
 // names its folder by a detour, and the folder's real name is the one that goes to the
 // destination. Empty when there is no such folder.
 std::string taskFolder(const std::string& taskRoot) {
   std::string root = withoutTrailingSlash(taskRoot);
-  const std::size_t slash = root.find_last_of('/');
-  const std::string_view lastName =
-      std::string_view(root).substr(slash == std::string::npos ? 0 : slash + 1);
+  const std::string_view lastName = std::string_view(root).substr(lastNameAt(root));
   if (lastName != "." && lastName != "..") return root;
   std::unique_ptr<char, decltype(&std::free)> real(::realpath(root.c_str(), nullptr), &std::free);
   return real ? std::string(real.get()) : std::string();
@@ -45,9 +49,8 @@ void mirrorTask(const MirrorTask& task, RunContext& run) {
   if (root.empty()) return;
   const std::string source = withTrailingSlash(root);
   // The task folder keeps its own name inside the destination: its parent is cut.
-  const std::size_t slash = root.find_last_of('/');
   std::string destination =
-      run.dirDestino + source.substr(slash == std::string::npos ? 0 : slash + 1);
+      joinPath(run.dirDestino, std::string_view(source).substr(lastNameAt(root)));
 
   raiseOpenFileLimit();
   UniqueFd rootFd(::open(source.c_str(), kFolderFlags));

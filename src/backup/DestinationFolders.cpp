@@ -12,6 +12,7 @@
 
 #include "platform/Errors.h"
 #include "platform/FolderChain.h"
+#include "platform/PathText.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ DestinationFolders::DestinationFolders(UniqueFd root, std::string taskFolder,
 }
 
 void DestinationFolders::enter(const char* name, const struct stat& source) {
-  path_.append(name).push_back('/');
+  path_ = withTrailingSlash(joinPath(std::move(path_), name));
   Level& level = levels_.emplace_back();
   level.length = path_.size();
   level.source = source;

@@ -92,7 +92,7 @@ void MirrorWalk::enterSubfolder(std::size_t depth, const char* name, unsigned ch
     return;
   }
 
-  src_.append(name).push_back('/');
+  src_ = withTrailingSlash(joinPath(std::move(src_), name));
   dest_->enter(name, st);
   Level& level = levels_.emplace_back();
   level.src = std::move(child);
