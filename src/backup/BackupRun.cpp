@@ -29,11 +29,9 @@ void runMailTask(const MailTask& mailTask, const std::string& taskText, RunConte
   try {
     if (!mailTask) throw std::runtime_error("la extracción de mensajes no está disponible");
     mailTask(run);
-  } catch (const std::exception& error) {
-    // A failing mail task ends that task alone; the run goes on with the next one.
-    run.fail(taskText, error);
   } catch (...) {
-    run.fail(taskText, unknownError(taskText));
+    // A failing mail task ends that task alone; the run goes on with the next one.
+    run.fail(taskText, std::current_exception());
   }
 }
 
@@ -165,13 +163,9 @@ void carryOutTasks(const RunSnapshot& snapshot, RunContext& run, const MailTask&
     // An empty path (a system folder this platform does not have) is no folder at all, and
     // a relative one (from a hand-edited settings file) would depend on the current folder.
     if (row.path.empty() || row.path.front() != '/') continue;
-    try {
-      MirrorTask task = base;
-      task.taskRoot = withoutTrailingSlash(row.path);
-      CopiarCarpeta(task.taskRoot == "/" ? "/" : task.taskRoot + "/", task, run);
-    } catch (const std::exception& error) {
-      run.fail(row.path, error);
-    }
+    MirrorTask task = base;
+    task.taskRoot = withoutTrailingSlash(row.path);
+    CopiarCarpeta(task, run);
   }
 }
 
@@ -213,15 +207,14 @@ RunResult Resguarda(const RunSnapshot& snapshot, TEstad& estado, RunObserver& ob
     return notRun;
   }
 
-  RunContext run{estado, observer, control, resolved == "/" ? resolved : resolved + "/"};
+  // The destination's one form for the whole run, its tasks and the mail export alike.
+  RunContext run{estado, observer, control, withTrailingSlash(resolved)};
   setStatus(estado, observer, kCopiando);
   try {
     carryOutTasks(snapshot, run, mailTask);
-  } catch (const std::exception& error) {
-    // Whatever goes wrong, the run still ends and says so.
-    run.fail(run.dirDestino, error);
   } catch (...) {
-    run.fail(run.dirDestino, unknownError(run.dirDestino));
+    // Whatever goes wrong, the run still ends and says so.
+    run.fail(run.dirDestino, std::current_exception());
   }
   if (!control.abandon && estado.Copiados + estado.Actualizados > 0) flushDestination(run);
 

@@ -70,8 +70,7 @@ void FileCopier::copy(const FileAt& source, const FileAt& destination,
   if (!in) throw cannotOpenFile(source.path(), errno);
   struct stat before {};
   if (::fstat(in.get(), &before) != 0) throw readFailed(source.path(), systemReason(errno));
-  if (!S_ISREG(before.st_mode))
-    throw ResguardaError("Cannot open file " + source.path(), source.path(), kNotRegular);
+  if (!S_ISREG(before.st_mode)) throw cannotOpenFile(source.path(), std::string(kNotRegular));
 
   const std::string destinationPath = destination.path();
   options_.sizeLimit = static_cast<uint64_t>(before.st_size);

@@ -6,12 +6,13 @@
 
 class TEstad;
 
-// The texts DoProgress puts on view.
+// The texts DoProgress gives for the run's counters, its time so far and its status, each
+// ready to be shown as it is.
 struct ProgressTexts {
-  std::string actualizados;  // status panel 1
-  std::string copiados;      // status panel 3
-  std::string revisados;     // status panel 5
-  std::string elapsed;       // status panel 6
+  std::string actualizados;  // copies brought up to date
+  std::string copiados;      // new copies
+  std::string revisados;     // files examined
+  std::string elapsed;       // time since the run began
   std::string estado;        // the status text
 };
 

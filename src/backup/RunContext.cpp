@@ -17,3 +17,11 @@ void RunContext::fail(const std::string& path, const std::exception& error) noex
   } catch (...) {
   }
 }
+
+void RunContext::fail(const std::string& fallbackPath, const std::exception_ptr& error) noexcept {
+  ++failures;
+  try {
+    log(errorLogLine(fallbackPath, error));
+  } catch (...) {
+  }
+}

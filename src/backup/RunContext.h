@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <exception>
 #include <set>
 #include <string>
 #include <utility>
@@ -23,8 +24,10 @@ struct RunContext {
   TEstad& estado;
   RunObserver& observer;
   RunControl& control;
-  std::string dirDestino;  // ends in "/"
-  int failures = 0;        // files (or mail tasks) that failed; worker thread only
+  // The destination folder in the one form the whole run uses: links resolved, ending in "/".
+  // The run fixes it when it starts; nothing changes it afterwards.
+  std::string dirDestino;
+  int failures = 0;  // files (or mail tasks) that failed; worker thread only
   // Warnings given once per run: the destination keeps no owners or modes; these files
   // (device, inode) are dated in the future.
   bool metadataWarned = false;
@@ -35,4 +38,6 @@ struct RunContext {
   void log(const std::string& line) noexcept;
   // Logs "ERROR - <path>: <reason>" and counts the failure.
   void fail(const std::string& path, const std::exception& error) noexcept;
+  // The same for whatever was caught (`fallbackPath` names it when it names no path).
+  void fail(const std::string& fallbackPath, const std::exception_ptr& error) noexcept;
 };

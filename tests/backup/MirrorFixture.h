@@ -30,7 +30,7 @@ class Mirror : public testing::Test {
   void mirror(const std::string& relative) { mirrorPath(tree.path(relative)); }
   void mirrorPath(const std::string& root) {
     const MirrorTask task{root, FileIdentity::ofFolder(dest)};
-    CopiarCarpeta(root + "/", task, run);
+    CopiarCarpeta(task, run);
   }
   std::string out(const std::string& relative) const { return dest + relative; }
   Files copied() const { return TempTree::files(dest); }
