@@ -25,10 +25,6 @@ constexpr std::size_t kBufferSize = 1u << 20;   // read/write fallback
 constexpr char kNotRegular[] = "no es un archivo normal";
 constexpr char kShrank[] = "el archivo se ha acortado mientras se copiaba";
 
-ResguardaError readFailed(const std::string& path, const std::string& reason) {
-  return ResguardaError("Cannot read file " + path, path, reason);
-}
-
 // A file system that cannot store times refuses them; the copy is still good if what it
 // keeps instead does not make it look newer. (ENOTSUP is EOPNOTSUPP here.)
 bool cannotStore(int err) {
@@ -69,7 +65,7 @@ void FileCopier::copy(const FileAt& source, const FileAt& destination,
                                                 (source.followLink ? 0 : O_NOFOLLOW)));
   if (!in) throw cannotOpenFile(source.path(), errno);
   struct stat before {};
-  if (::fstat(in.get(), &before) != 0) throw readFailed(source.path(), systemReason(errno));
+  if (::fstat(in.get(), &before) != 0) throw cannotReadFile(source.path(), systemReason(errno));
   if (!S_ISREG(before.st_mode)) throw cannotOpenFile(source.path(), std::string(kNotRegular));
 
   const std::string destinationPath = destination.path();
@@ -87,10 +83,11 @@ void FileCopier::copy(const FileAt& source, const FileAt& destination,
     copyRange(in.get(), source, temporary.fd(), destinationPath, 0, size, done, inKernel);
   }
   struct stat after {};
-  if (::fstat(in.get(), &after) != 0) throw readFailed(source.path(), systemReason(errno));
-  if (after.st_size < before.st_size) throw readFailed(source.path(), kShrank);
+  if (::fstat(in.get(), &after) != 0) throw cannotReadFile(source.path(), systemReason(errno));
+  if (after.st_size < before.st_size) throw cannotReadFile(source.path(), kShrank);
   Dated dated = finish(temporary, in.get(), before, after, now);
-  if (temporary.commit()) checkPlacedTime(destination, dated);
+  temporary.commit();
+  checkPlacedTime(destination, dated);
 }
 
 void FileCopier::copyRange(int in, const FileAt& source, int out, const std::string& destination,
@@ -125,9 +122,9 @@ void FileCopier::copyRange(int in, const FileAt& source, int out, const std::str
       got = ::pread(in, buffer_.get(), want, static_cast<off_t>(offset));
       if (got < 0) {
         if (errno == EINTR) continue;
-        throw readFailed(source.path(), systemReason(errno));
+        throw cannotReadFile(source.path(), systemReason(errno));
       }
-      if (got == 0) throw readFailed(source.path(), kShrank);
+      if (got == 0) throw cannotReadFile(source.path(), kShrank);
       if (const int err = writeAllAt(out, buffer_.get(), static_cast<std::size_t>(got),
                                      static_cast<off_t>(offset)))
         throw unableToWrite(destination, err);
@@ -150,7 +147,7 @@ void FileCopier::copySparse(int in, const FileAt& source, int out, const std::st
       // Only a hole is left, or the file shrank: its size afterwards tells.
       if (errno == ENXIO) break;
       if (errno != EINVAL && errno != EOPNOTSUPP)
-        throw readFailed(source.path(), systemReason(errno));
+        throw cannotReadFile(source.path(), systemReason(errno));
       // No map of holes here: the rest is copied as it reads.
       copyRange(in, source, out, destination, offset, size - offset, done, inKernel);
       break;
@@ -158,7 +155,8 @@ void FileCopier::copySparse(int in, const FileAt& source, int out, const std::st
     if (static_cast<uint64_t>(data) >= size) break;
     const off_t hole = ::lseek(in, data, SEEK_HOLE);
     if (hole < 0)
-      throw readFailed(source.path(), errno == ENXIO ? std::string(kShrank) : systemReason(errno));
+      throw cannotReadFile(source.path(),
+                           errno == ENXIO ? std::string(kShrank) : systemReason(errno));
     uint64_t end = std::min<uint64_t>(static_cast<uint64_t>(hole), size);
     // A map that does not move on: the rest is copied as it reads.
     if (end <= static_cast<uint64_t>(data)) end = size;

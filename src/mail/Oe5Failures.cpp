@@ -14,10 +14,6 @@ constexpr char kIsFolder[] = "es una carpeta, no un archivo";
 
 }  // namespace
 
-std::string cannotReadFileText(const std::string& path) {
-  return "Cannot read file " + path;
-}
-
 Oe5Absent storeFileAbsent(const std::string& path) {
   return Oe5Absent(cannotOpenFileText(path), path, systemReason(ENOENT));
 }

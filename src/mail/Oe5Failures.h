@@ -7,9 +7,6 @@
 
 // The failures the store reader raises from more than one place, each built here only.
 
-// "Cannot read file <path>": a store file read only in part.
-std::string cannotReadFileText(const std::string& path);
-
 // A store file that does not exist (or a folder record naming none).
 Oe5Absent storeFileAbsent(const std::string& path);
 

@@ -20,10 +20,6 @@ NewFileOptions optionsFor(IfExists ifExists, mode_t mode) {
   return options;
 }
 
-void place(NewFile& file, const std::string& path) {
-  if (!file.commit()) throw unableToWrite(path, EEXIST);
-}
-
 }  // namespace
 
 mode_t ordinaryFileMode() {
@@ -36,7 +32,7 @@ void writeOutputFile(int dirFd, const std::string& name, const std::string& path
                      std::string_view bytes, IfExists ifExists, mode_t mode) {
   NewFile file(dirFd, name.c_str(), path, optionsFor(ifExists, mode));
   FdOutputStream(file.fd(), path).write(bytes.data(), bytes.size());
-  place(file, path);
+  file.commit();
 }
 
 void writeOutputFile(int dirFd, const std::string& name, const std::string& path,
@@ -45,5 +41,5 @@ void writeOutputFile(int dirFd, const std::string& name, const std::string& path
   NewFile file(dirFd, name.c_str(), path, optionsFor(ifExists, mode));
   FdOutputStream out(file.fd(), path);
   produce(out);
-  place(file, path);
+  file.commit();
 }

@@ -19,6 +19,14 @@ std::string unableToWriteText(const std::string& path) {
   return "Unable to write to " + path;
 }
 
+std::string cannotReadFileText(const std::string& path) {
+  return "Cannot read file " + path;
+}
+
+ResguardaError cannotReadFile(const std::string& path, std::string reason) {
+  return ResguardaError(cannotReadFileText(path), path, std::move(reason));
+}
+
 ResguardaError cannotOpenFile(const std::string& path, int err) {
   return cannotOpenFile(path, systemReason(err));
 }

@@ -37,11 +37,14 @@ std::string systemReason(int err);
 // The documented texts themselves, for errors of a more precise type.
 std::string cannotOpenFileText(const std::string& path);
 std::string unableToWriteText(const std::string& path);
+// A file opened but read only in part.
+std::string cannotReadFileText(const std::string& path);
 
 // `logPath` is the path the log line names when it is not the one in the text (a copy that
 // cannot be written is logged under its source).
 ResguardaError cannotOpenFile(const std::string& path, int err);
 ResguardaError cannotOpenFile(const std::string& path, std::string reason);
+ResguardaError cannotReadFile(const std::string& path, std::string reason);
 ResguardaError unableToWrite(const std::string& path, int err);
 ResguardaError unableToWrite(const std::string& path, std::string reason, std::string logPath = {});
 // The destination's file system cannot store a file under this name (characters a FAT or

@@ -206,7 +206,7 @@ bool NewFile::applyMode() {
   throw unableToWrite(path_, err);
 }
 
-bool NewFile::commit() {
+void NewFile::commit() {
   if (done_ || !fd_) throw unableToWrite(path_, EBADF);
   flush();
   if (!modeApplied_) applyMode();
@@ -215,12 +215,12 @@ bool NewFile::commit() {
   step(NewFileStep::Written);
   if (options_.durable && options_.existing == NewFileOptions::Existing::Replace) lookAgain();
   const bool placed = unnamed_ ? placeUnnamed() : placeNamed();
-  if (!placed) return false;
+  // Only a caller that asked to keep what stands there gets here without placing the file.
+  if (!placed) throw unableToWrite(path_, EEXIST);
   step(NewFileStep::Placed);
   // The new name itself reaches the disk with the folder.
   if (options_.durable && ::fsync(dirFd_) != 0 && errno != EINVAL)
     throw unableToWrite(path_, errno);
-  return true;
 }
 
 void NewFile::step(NewFileStep at) const {

@@ -34,7 +34,7 @@ struct MetadataCalls {
 struct NewFileOptions {
   // What stands under the file's name at the end. Replace: nothing, or a regular file
   // that may be written (anything else is refused). Keep: whatever is there stays and
-  // commit() returns false.
+  // commit() throws "Unable to write to <path>" (File exists).
   enum class Existing { Replace, Keep };
   Existing existing = Existing::Replace;
   // A symbolic link under the name is replaced itself (never followed) instead of refused.
@@ -99,9 +99,8 @@ class NewFile {
   // then wins over the group bits). False when the file system cannot store it: the
   // file keeps the mode the file system gives (set-id bits it refuses are dropped).
   bool applyMode();
-  // Puts the file in place. False when the caller asked to keep what was there and
-  // something was. Once only.
-  bool commit();
+  // Puts the file in place. Once only.
+  void commit();
 
   // True when `name` has the form of our temporaries' names.
   static bool isTemporaryName(const char* name);

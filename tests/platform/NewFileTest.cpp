@@ -135,9 +135,9 @@ INSTANTIATE_TEST_SUITE_P(
                      ::mknod(f.tree.path("out/x").c_str(), S_IFCHR | 0666, makedev(1, 3));
                    },
                    replaceLinks, kNotRegular, nullptr},
-        TargetCase{"OldFileKept", oldFile, keep, "kept", "old"},
-        TargetCase{"LinkKept", [](NewFileFixture& f) { linkTo(f, "elsewhere"); }, keep, "kept",
-                   nullptr},
+        TargetCase{"OldFileKept", oldFile, keep, "File exists", "old"},
+        TargetCase{"LinkKept", [](NewFileFixture& f) { linkTo(f, "elsewhere"); }, keep,
+                   "File exists", nullptr},
         TargetCase{"NothingToKeep", [](NewFileFixture&) {}, keep, "", "new"}),
     [](const testing::TestParamInfo<TargetCase>& p) { return std::string(p.param.name); });
 
