@@ -183,6 +183,9 @@ RunResult Resguarda(const RunSnapshot& snapshot, TEstad& estado, RunObserver& ob
   estado.Actualizados = 0;
   estado.Copiados = 0;
   estado.Revisados = 0;
+  estado.Comprobando = false;
+  estado.Comprobados = 0;
+  estado.Danados = 0;
   estado.setInicioCopia(std::chrono::system_clock::now());
   observer.runStarted();
 

@@ -20,6 +20,13 @@ struct RunSnapshot {
   // Where runs take their lock on a destination, one run per destination at a time; "" for
   // no lock.
   std::string stateFolder = {};
+  // Beyond the mirror, from the settings; all off by default, and the run is then as it
+  // always was.
+  bool keepVersions = false;                 // each replaced copy is kept under versiones/
+  int versionDays = 0;                       // kept versions older than this go; 0 keeps them
+  std::vector<std::string> exclusions = {};  // names and paths never copied nor entered
+  int checkDays = 0;        // the copies are checked once the last check is this old; 0 never
+  bool forceCheck = false;  // the copies are checked in this run, whatever the last check
 };
 
 // The mail extraction task; it reports through the run context and may throw, which ends

@@ -12,6 +12,10 @@ class TEstad {
   std::atomic<int32_t> Actualizados{0};
   std::atomic<int32_t> Copiados{0};
   std::atomic<int32_t> Revisados{0};
+  // The check of the copies: whether this run made one, copies read, copies found damaged.
+  std::atomic<bool> Comprobando{false};
+  std::atomic<int32_t> Comprobados{0};
+  std::atomic<int32_t> Danados{0};
 
   // When the current or last run began.
   std::chrono::system_clock::time_point InicioCopia() const;
