@@ -8,7 +8,8 @@ source tools/deps.sh
 install_missing_packages "${RESGUARDA_PACKAGES[@]}"
 
 build_dir=build
-options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+# Warnings fail the test builds (and so CI), never a user's ./run.sh.
+options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DRESGUARDA_WERROR=ON)
 if [ "${1:-}" = "--sanitize" ]; then
   build_dir=build-asan
   options+=(-DRESGUARDA_SANITIZE=ON)

@@ -3,11 +3,13 @@
 # Sourced by run.sh and test.sh.
 set -euo pipefail
 
+# clang-format and clang-tidy are run by the tests (format_check, tidy_check).
 # qt6-svg-dev draws the program's SVG pictures, qt6-translations-l10n holds Qt's own Spanish
 # texts, fonts-liberation2 stands in for Arial with the same metrics in the About box; dbus
 # gives the notification tests a private session bus.
 RESGUARDA_PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-  clang-format rsync dbus qt6-svg-dev qt6-translations-l10n fonts-liberation2 desktop-file-utils)
+  clang-format clang-tidy rsync dbus qt6-svg-dev qt6-translations-l10n fonts-liberation2
+  desktop-file-utils)
 
 # The removable-disk tests make exFAT and FAT disk images and mount them through FUSE, for
 # kernels without those file systems.

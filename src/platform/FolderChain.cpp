@@ -103,7 +103,7 @@ std::string resolveFolderPath(const std::string& folder) {
       resolved.resize(slash == 0 ? 1 : slash);
       continue;
     }
-    std::string candidate = resolved == "/" ? "/" + part : resolved + "/" + part;
+    std::string candidate = joinPath(resolved, part);
     if (exists) {
       std::unique_ptr<char, decltype(&std::free)> real(::realpath(candidate.c_str(), nullptr),
                                                        &std::free);
