@@ -1,17 +1,25 @@
 #!/usr/bin/env bash
 # Takes a picture of the main window, as a user sees it on a first look, into
-# docs/screenshot.png (or the file given). It builds when needed and runs the program on a
+# docs/screenshot.png (or the file given); with "versiones" or "excluir" after the file, of
+# that dialog as the Acciones menu opens it, and with "acciones", of the screen with that
+# menu open. It builds when needed and runs the program on a
 # private X server with a temporary home and settings file, so nothing of yours is read or
 # changed. QT_FONT_DPI=144 (or QT_SCALE_FACTOR) in the environment shows it at a larger size.
-#   tools/screenshot.sh [out.png]
+#   tools/screenshot.sh [out.png [versiones|excluir|acciones]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 out=${1:-$root/docs/screenshot.png}
+shows=${2:-}
+case "$shows" in "" | versiones | excluir | acciones) ;; *)
+  echo "unknown view: $shows" >&2
+  exit 2
+  ;;
+esac
 case "$out" in /*) ;; *) out=$root/$out ;; esac
 
 source tools/deps.sh
-install_missing_packages "${RESGUARDA_PACKAGES[@]}" xvfb imagemagick x11-utils
+install_missing_packages "${RESGUARDA_PACKAGES[@]}" xvfb imagemagick x11-utils xdotool
 
 if [[ ! -f build/build.ninja ]]; then
   cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -51,6 +59,12 @@ DIR_DESTINO=/media/copia/
 4=1 $home/Facturas
 5=0 Extraer Mensajes E-mail con adjuntos
 INI
+# The dialogs show settings a user might well have chosen.
+if [[ -n $shows ]]; then
+  sed -i 's|^DIR_DESTINO=.*|&\nVERSIONES=1\nDIAS_VERSIONES=30|' "$work/app/Resguarda.ini"
+  printf '[EXCLUIR]\n0=*.tmp\n1=.cache/\n2=node_modules/\n3=fotos/borradores\n' \
+    >>"$work/app/Resguarda.ini"
+fi
 
 # A display of our own; -displayfd picks a free number and writes it once it is ready.
 Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp -br 3>"$work/display" >/dev/null 2>&1 &
@@ -80,5 +94,37 @@ done
 # Let it paint its first frame.
 sleep 1
 mkdir -p "$(dirname "$out")"
-DISPLAY=":$display" import -window "$window" "$out"
+if [[ -n $shows ]]; then
+  # The menu is opened from the keyboard, as a user without a mouse would: Alt+C, then the
+  # item's underlined letter.
+  export DISPLAY=":$display"
+  xdotool windowfocus --sync "$window"
+  xdotool key --clearmodifiers alt+c
+  sleep 0.5
+  case "$shows" in
+    versiones) key=v title="Versiones anteriores" ;;
+    excluir) key=x title="Excluir" ;;
+    acciones)
+      import -window root -crop "$(xwininfo -id "$window" |
+        awk '/Width:/ { w = $2 } /Height:/ { h = $2 } /Absolute upper-left X/ { x = $4 }
+             /Absolute upper-left Y/ { y = $4 } END { printf "%dx%d+%d+%d", w, h, x, y }')" \
+        "$out"
+      echo "$out"
+      exit 0
+      ;;
+  esac
+  xdotool key "$key"
+  dialog=""
+  for _ in $(seq 50); do
+    dialog=$(xwininfo -root -children | awk -v t="\"$title\"" 'index($0, t) && / [0-9]+x[0-9]+\+/ {
+      print $1; exit }')
+    [[ -n $dialog ]] && break
+    sleep 0.1
+  done
+  [[ -n $dialog ]] || { echo "the dialog did not appear" >&2; exit 1; }
+  sleep 1
+  import -window "$dialog" "$out"
+else
+  DISPLAY=":$display" import -window "$window" "$out"
+fi
 echo "$out"

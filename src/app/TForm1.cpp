@@ -28,6 +28,7 @@
 #include "platform/Errors.h"
 #include "resources/Pictures.h"
 #include "tasks/Prompts.h"
+#include "tasks/RunSettings.h"
 #include "tasks/TaskEditing.h"
 
 namespace {
@@ -111,6 +112,13 @@ RunSnapshot TForm1::takeSnapshot() const {
   RunSnapshot snapshot;
   snapshot.dirDestino = DirDestino;
   snapshot.stateFolder = deps_.runLogFolder;
+  // Read as the run starts, so that what a dialog saved a moment ago counts.
+  const RunSettings settings = loadRunSettings(deps_.iniPath);
+  snapshot.keepVersions = settings.versiones;
+  snapshot.versionDays = settings.diasVersiones;
+  snapshot.exclusions = settings.excluir;
+  snapshot.checkDays = settings.comprobarDias;
+  snapshot.forceCheck = forceCheck_;
   for (const TaskRow& row : tasks_.rows())
     snapshot.rows.push_back({row.text, row.path, row.checked, row.text == kMailTaskText});
   return snapshot;
@@ -180,6 +188,7 @@ void TForm1::CopiarBtClick() {
     runLog_ = std::make_unique<RunLog>(display_, deps_.runLogFolder, 2, false);
   RunObserver* observer = runLog_ ? static_cast<RunObserver*>(runLog_.get()) : &display_;
   runPending_ = true;
+  runStateChanged();
   // Only a run has anything to show: an idle window never wakes up for it.
   displayTimer_.start();
   Sincronizador.start(
@@ -187,7 +196,10 @@ void TForm1::CopiarBtClick() {
         // Should even the ending below fail, the run still counts as one that failed.
         workerResult_ = {RunOutcome::Finished, 1};
         try {
-          workerResult_ = Resguarda(snapshot, Estado, *observer, control_, deps_.mailTask);
+          workerResult_ =
+              deps_.runBackup
+                  ? deps_.runBackup(snapshot, Estado, *observer, control_, deps_.mailTask)
+                  : Resguarda(snapshot, Estado, *observer, control_, deps_.mailTask);
         } catch (...) {
           workerResult_ = endCutShortRun(Estado, *observer, control_, std::current_exception());
         }
@@ -213,6 +225,7 @@ void TForm1::collectRun() {
   if (!runPending_) return;
   Sincronizador.join();
   runPending_ = false;
+  runStateChanged();
   displayTimer_.stop();
   flushRunDisplay();
   lastResult_ = workerResult_;
@@ -236,7 +249,8 @@ void TForm1::collectRun() {
   if (runLog_) {
     // A run that could not use its destination has logged why itself.
     if (lastResult_->outcome == RunOutcome::NoDestination) runLog_->note("ERROR - " + runProblem_);
-    runLog_->finish(unattendedEnd(lastResult_, Estado, false, false).summary);
+    const UnattendedEnd end = unattendedEnd(lastResult_, Estado, false, false);
+    runLog_->finish(end.summary, end.check);
     runLog_.reset();
   }
 }

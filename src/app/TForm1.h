@@ -21,6 +21,7 @@
 class CopyAnimation;
 class Prompts;
 class QAction;
+class QDialog;
 class QLabel;
 class QListView;
 class LogLines;
@@ -41,6 +42,11 @@ struct FormDependencies {
   std::string runLogFolder;
   // Where "Guardar registro..." writes ("" for nowhere); unset asks with the save dialog.
   std::function<std::string()> chooseLogFile;
+  // How a run runs; unset is Resguarda.
+  std::function<RunResult(const RunSnapshot&, TEstad&, RunObserver&, RunControl&, const MailTask&)>
+      runBackup;
+  // Shows a settings dialog until it is closed; unset runs it modally.
+  std::function<void(QDialog&)> showDialog;
 };
 
 // The main window. It wires the widgets to the task list, the run and the worker; the logic
@@ -62,6 +68,11 @@ class TForm1 : public QMainWindow {
   void GuardarCopiadeSeguridaden1Click();
   void Salir1Click();
   void GuardarRegistroClick();
+  // The settings beyond the task list, each saved as soon as it changes (RunSettingsCommands.cpp).
+  void VersionesAnteriores1Click();
+  void Excluir1Click();
+  // A run that also checks every current copy against its source, whenever the last check was.
+  void ComprobarCopia1Click();
   // The unattended start: presses CopiarBt and starts a run.
   void startUnattended();
   // Stops a run at once, giving up the copy in flight, as closing the window does. A stop
@@ -114,6 +125,12 @@ class TForm1 : public QMainWindow {
   void saveSettings();
   void guarded(const std::function<void()>& handler);
   RunSnapshot takeSnapshot() const;
+  // Runs one of the settings' own saves, writing the task list first where there is no
+  // settings file yet (those saves add to a file, never create one).
+  void saveRunSetting(const std::function<void(const std::string& iniPath)>& save);
+  void showDialog(QDialog& dialog);
+  // The commands that start a run are offered only while none is going.
+  void runStateChanged();
   // A failure's text for the error box, with the system's reason where only standard error
   // tells.
   std::string boxText(const FailureText& failure) const;
@@ -133,6 +150,7 @@ class TForm1 : public QMainWindow {
   QProgressBar* Gauge1 = nullptr;
   std::vector<QLabel*> statusPanels_;
   QTimer* Timer1 = nullptr;
+  QAction* ComprobarCopia1 = nullptr;
   QTimer displayTimer_;
 
   TaskList tasks_;  // what Memo1 shows: each row's path, text and checked state
@@ -151,6 +169,7 @@ class TForm1 : public QMainWindow {
   bool closeQueryInProgress_ = false;
   bool closing_ = false;
   bool runPending_ = false;  // started and not yet collected
+  bool forceCheck_ = false;  // the run being started checks the copies
   std::string runProblem_;
   std::unique_ptr<RunLog> runLog_;  // used by the worker while it runs
   RunResult workerResult_;          // written by the worker; read after it has been joined

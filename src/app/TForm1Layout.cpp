@@ -359,6 +359,12 @@ void TForm1::buildMenu() {
       &TForm1::BorrarBtClick);
   add(acciones, "RealizarCopiaSeguridad1", "Realizar Copia Seguridad", 2, QKeySequence(Qt::Key_F10),
       &TForm1::RealizarCopiaSeguridad1Click);
+  ComprobarCopia1 =
+      add(acciones, "ComprobarCopia1", "Co&mprobar copia", -1, {}, &TForm1::ComprobarCopia1Click);
+  acciones->addSeparator();
+  add(acciones, "VersionesAnteriores1", "&Versiones anteriores...", -1, {},
+      &TForm1::VersionesAnteriores1Click);
+  add(acciones, "Excluir1", "E&xcluir...", -1, {}, &TForm1::Excluir1Click);
 
   QAction* about = menu->addAction(fromUtf8("Acerca &de..."));
   about->setObjectName(QStringLiteral("Acercade1"));

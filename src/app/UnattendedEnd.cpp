@@ -8,6 +8,12 @@ std::string runSummary(const TEstad& estado) {
          " Revisados: " + std::to_string(estado.Revisados);
 }
 
+std::optional<std::string> checkSummary(const TEstad& estado) {
+  if (!estado.Comprobando) return std::nullopt;
+  return "Comprobados: " + std::to_string(estado.Comprobados) +
+         " Dañados: " + std::to_string(estado.Danados);
+}
+
 UnattendedEnd unattendedEnd(const std::optional<RunResult>& lastResult, const TEstad& estado,
                             bool settingsUnwritable, bool signalled) {
   UnattendedEnd end;
@@ -31,5 +37,6 @@ UnattendedEnd unattendedEnd(const std::optional<RunResult>& lastResult, const TE
   if (settingsUnwritable && end.status < 2) end.status = 2;
   if (signalled) end.status = 3;
   end.summary = runSummary(estado);
+  end.check = checkSummary(estado);
   return end;
 }

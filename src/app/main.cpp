@@ -121,6 +121,7 @@ int main(int argc, char** argv) {
                                           form.settingsUnwritable(), signals.received());
   if (end.summary) {
     std::printf("%s\n", end.summary->c_str());
+    if (end.check) std::printf("%s\n", end.check->c_str());
     std::fflush(stdout);
   }
   // Last of all: the settings and the summary are in place whatever the desktop does.

@@ -42,9 +42,10 @@ TEST_F(UnattendedProgram, MirrorsByTheUpdateRuleAndPrintsTheSummary) {
   Outcome third = run({"-HIDE"});
   EXPECT_EQ(third.out, "Finalizado. Actualizados: 1 Copiados: 0 Revisados: 2\n");
   EXPECT_EQ(TempTree::read(tree.path("copias/docs/a.txt")), "a2");
-  // Closing saved the settings in their normal form.
-  EXPECT_NE(TempTree::read(iniPath()).find("DIR_DESTINO=" + tree.path("copias/")),
-            std::string::npos);
+  // Closing saved the settings in their normal form, and nothing more: no key that the
+  // user did not write is ever added.
+  EXPECT_EQ(TempTree::read(iniPath()), "[CONFIGURACION]\nDIR_DESTINO=" + tree.path("copias/") +
+                                           "\n[TAREAS]\n0=1 " + tree.path("docs") + "\n");
 }
 
 TEST_F(UnattendedProgram, AFileThatFailsGivesStatusOne) {
