@@ -266,17 +266,18 @@ bool notifyReplied(int fd) {
   for (int fd = 0; fd <= 2 && null >= 0; ++fd) ::dup2(null, fd);
   if (null > 2) ::close(null);
 
-  char shown = 0;
+  bool sent = false;
   for (const auto& [address, length] : talk.sockets) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     if (fd < 0) break;
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0 &&
         authenticated(fd, talk, nowMs() + kGreetingLimit.count())) {
-      shown = sendAll(fd, talk.messages.data(), talk.messages.size()) && notifyReplied(fd);
+      sent = sendAll(fd, talk.messages.data(), talk.messages.size()) && notifyReplied(fd);
       break;
     }
     ::close(fd);
   }
+  const char shown = sent ? 1 : 0;
   [[maybe_unused]] const ssize_t n = ::write(3, &shown, 1);
   ::_exit(0);
 }

@@ -197,7 +197,7 @@ std::vector<VersionProblem> pruneVersions(const std::string& destination, int da
   for (const std::string& name : old) {
     UniqueFd run(::openat(versions.get(), name.c_str(), kFolderFlags));
     if (!run) continue;
-    if (pruneRun(run.get(), versionsPath + "/" + name, problems))
+    if (pruneRun(run.get(), joinPath(versionsPath, name), problems))
       ::unlinkat(versions.get(), name.c_str(), AT_REMOVEDIR);
   }
   return problems;

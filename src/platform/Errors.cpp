@@ -40,8 +40,8 @@ ResguardaError unableToWrite(const std::string& path, int err) {
 }
 
 ResguardaError unableToWrite(const std::string& path, std::string reason, std::string logPath) {
-  return ResguardaError(unableToWriteText(path), logPath.empty() ? path : std::move(logPath),
-                        std::move(reason));
+  if (logPath.empty()) logPath = path;
+  return ResguardaError(unableToWriteText(path), std::move(logPath), std::move(reason));
 }
 
 ResguardaError nameNotAccepted(const std::string& path) {
