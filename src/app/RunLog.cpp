@@ -110,10 +110,8 @@ void RunLog::note(const std::string& line) {
   toFile(line);
 }
 
-void RunLog::finish(const std::optional<std::string>& summary,
-                    const std::optional<std::string>& check) {
+void RunLog::finish(const std::optional<std::string>& summary) {
   if (summary) toFile(*summary);
-  if (summary && check) toFile(*check);
   if (!file_) return;
   try {
     keepPrevious(folder_, file_->target(), joinPath(folder_, kPreviousFileName));

@@ -37,10 +37,9 @@ class RunLog : public RunObserver {
 
   // A line of the program's own that the window does not show (why a run could not run).
   void note(const std::string& line);
-  // Ends the file with the summary line and the check's line, if any, and puts it in place.
-  // Once only.
-  void finish(const std::optional<std::string>& summary,
-              const std::optional<std::string>& check = std::nullopt);
+  // Ends the file with the summary line and puts it in place (the check's line, when there
+  // is one, the run has logged already). Once only.
+  void finish(const std::optional<std::string>& summary);
 
  private:
   void toFile(const std::string& line);

@@ -250,7 +250,7 @@ void TForm1::collectRun() {
     // A run that could not use its destination has logged why itself.
     if (lastResult_->outcome == RunOutcome::NoDestination) runLog_->note("ERROR - " + runProblem_);
     const UnattendedEnd end = unattendedEnd(lastResult_, Estado, false, false);
-    runLog_->finish(end.summary, end.check);
+    runLog_->finish(end.summary);
     runLog_.reset();
   }
 }

@@ -1,5 +1,6 @@
 #include "app/UnattendedEnd.h"
 
+#include "backup/CopyCheck.h"
 #include "backup/TEstad.h"
 
 std::string runSummary(const TEstad& estado) {
@@ -10,8 +11,7 @@ std::string runSummary(const TEstad& estado) {
 
 std::optional<std::string> checkSummary(const TEstad& estado) {
   if (!estado.Comprobando) return std::nullopt;
-  return "Comprobados: " + std::to_string(estado.Comprobados) +
-         " Dañados: " + std::to_string(estado.Danados);
+  return checkSummaryLine(estado.Comprobados, estado.Danados);
 }
 
 UnattendedEnd unattendedEnd(const std::optional<RunResult>& lastResult, const TEstad& estado,
