@@ -8,7 +8,7 @@
 #include <string>
 #include <unordered_set>
 
-#include "backup/DirectoryListing.h"
+#include "platform/DirectoryListing.h"
 #include "platform/UniqueFd.h"
 
 class ResguardaError;

@@ -14,8 +14,8 @@
 
 #include "backup/CopyFiles.h"
 #include "backup/DestinationFolders.h"
-#include "backup/DirectoryListing.h"
 #include "backup/OwnerAccess.h"
+#include "platform/DirectoryListing.h"
 #include "platform/PseudoFileSystems.h"
 #include "platform/UniqueFd.h"
 

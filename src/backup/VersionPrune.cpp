@@ -1,4 +1,3 @@
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
@@ -10,6 +9,7 @@
 #include <ctime>
 
 #include "backup/VersionStore.h"
+#include "platform/DirectoryListing.h"
 #include "platform/Errors.h"
 #include "platform/PathText.h"
 
@@ -185,15 +185,14 @@ std::vector<VersionProblem> pruneVersions(const std::string& destination, int da
   if (!root) return problems;
   UniqueFd versions(::openat(root.get(), kVersionsFolder, kFolderFlags));
   if (!versions) return problems;  // none kept yet, or a link that is not ours to follow
-  DIR* listing = ::fdopendir(::dup(versions.get()));
-  if (!listing) return problems;
+  const auto names = DirectoryListing::namesOf(versions.get());
+  if (!names) return problems;
   std::vector<std::string> old;
   const time_t limit = now - static_cast<time_t>(days) * 86400;
-  while (const dirent* entry = ::readdir(listing)) {
+  for (const std::string& name : *names) {
     time_t when = 0;
-    if (stampTime(entry->d_name, when) && when < limit) old.emplace_back(entry->d_name);
+    if (stampTime(name.c_str(), when) && when < limit) old.push_back(name);
   }
-  ::closedir(listing);
   for (const std::string& name : old) {
     UniqueFd run(::openat(versions.get(), name.c_str(), kFolderFlags));
     if (!run) continue;

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "platform/DirectoryListing.h"
 #include "platform/Errors.h"
 #include "platform/PseudoFileSystems.h"
 #include "platform/UniqueFd.h"
@@ -19,23 +20,21 @@ std::optional<std::vector<std::string>> listSubfolders(const std::string& folder
   if (::fstat(fd.get(), &st) != 0) return std::nullopt;
   if (pseudo.contains(st.st_dev, fd.get())) return std::vector<std::string>{};
 
-  DIR* dir = ::fdopendir(fd.get());
-  if (!dir) return std::nullopt;
-  fd.release();
+  DirectoryListing listing;
+  if (!listing.read(fd.get())) return std::nullopt;
   std::vector<std::string> names;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    if (!withHidden && name.front() == '.') continue;
-    bool isFolder = entry->d_type == DT_DIR;
+  for (std::size_t i = 0; i < listing.size(); ++i) {
+    const char* name = listing.name(i);
+    if (!withHidden && name[0] == '.') continue;
+    const unsigned char type = listing.type(i);
+    bool isFolder = type == DT_DIR;
     // Links are followed: a link to a folder is shown as the folder it leads to.
-    if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+    if (type == DT_LNK || type == DT_UNKNOWN) {
       struct stat target {};
-      isFolder = ::fstatat(::dirfd(dir), entry->d_name, &target, 0) == 0 && S_ISDIR(target.st_mode);
+      isFolder = ::fstatat(fd.get(), name, &target, 0) == 0 && S_ISDIR(target.st_mode);
     }
-    if (isFolder) names.push_back(name);
+    if (isFolder) names.emplace_back(name);
   }
-  ::closedir(dir);
   return names;
 }
 

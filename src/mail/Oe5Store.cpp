@@ -1,4 +1,3 @@
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +6,7 @@
 
 #include "mail/Oe5Failures.h"
 #include "mail/uoexpress.h"
+#include "platform/DirectoryListing.h"
 #include "platform/Errors.h"
 #include "platform/PathText.h"
 #include "platform/UniqueFd.h"
@@ -60,23 +60,17 @@ std::string Oe5Store::entryName(int folderFd, const std::string& fileName) {
       ::fstatat(folderFd, fileName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     return fileName;
   }
-  const int listed = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (listed < 0) return fileName;
-  DIR* dir = ::fdopendir(listed);
-  if (!dir) {
-    ::close(listed);
-    return fileName;
-  }
-  std::string match;
+  const auto names = DirectoryListing::namesOf(folderFd);
+  if (!names) return fileName;
+  const std::string* match = nullptr;
   int matches = 0;
-  while (const dirent* entry = ::readdir(dir)) {
-    if (equalsIgnoringAsciiCase(fileName, entry->d_name)) {
-      match = entry->d_name;
+  for (const std::string& name : *names) {
+    if (equalsIgnoringAsciiCase(fileName, name)) {
+      match = &name;
       ++matches;
     }
   }
-  ::closedir(dir);
-  return matches == 1 ? match : fileName;
+  return matches == 1 ? *match : fileName;
 }
 
 std::unique_ptr<Oe5File> Oe5Store::open(const std::string& fileName) const {

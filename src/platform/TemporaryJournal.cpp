@@ -1,6 +1,5 @@
 #include "platform/TemporaryJournal.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/file.h>
@@ -14,6 +13,7 @@
 #include <ctime>
 #include <vector>
 
+#include "platform/DirectoryListing.h"
 #include "platform/Environment.h"
 #include "platform/NewFile.h"
 #include "platform/PrivateFolder.h"
@@ -134,23 +134,6 @@ int openJournal(bool make) {
   return journal;
 }
 
-// The names in an open folder, read whole before any of them is removed.
-bool listNames(int dirFd, std::vector<std::string>& names) {
-  const int fd = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
-  if (fd < 0) return false;
-  DIR* dir = ::fdopendir(fd);
-  if (!dir) {
-    ::close(fd);
-    return false;
-  }
-  while (const dirent* entry = ::readdir(dir)) {
-    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-      names.emplace_back(entry->d_name);
-  }
-  ::closedir(dir);
-  return true;
-}
-
 // FAT and exFAT drivers (the kernel's and FUSE ones) make inode numbers up when they read a
 // file in, so the number may change even while the disk stays mounted.
 bool inodesMadeUp(int folderFd) {
@@ -248,11 +231,12 @@ void TemporaryJournal::forget(const FileIdentity& file, uint64_t sizeLimit) {
 void TemporaryJournal::removeLeftovers() {
   UniqueFd dir(openJournal(false));
   if (!dir) return;
-  std::vector<std::string> names;
-  if (!listNames(dir.get(), names)) return;
+  // Read whole before any of them is removed.
+  const auto names = DirectoryListing::namesOf(dir.get());
+  if (!names) return;
   const time_t now = std::time(nullptr);
   char target[PATH_MAX];
-  for (const std::string& listed : names) {
+  for (const std::string& listed : *names) {
     const char* name = listed.c_str();
     Entry entry;
     if (!parseEntryName(name, entry)) continue;  // not one of ours

@@ -1,6 +1,7 @@
-#include "backup/DirectoryListing.h"
+#include "platform/DirectoryListing.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -53,4 +54,17 @@ bool DirectoryListing::read(int dirFd) {
     used = end;
   }
   return true;
+}
+
+std::optional<std::vector<std::string>> DirectoryListing::namesOf(int folderFd) {
+  const int own = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (own < 0) return std::nullopt;
+  DirectoryListing listing;
+  const bool read = listing.read(own);
+  ::close(own);
+  if (!read) return std::nullopt;
+  std::vector<std::string> names;
+  names.reserve(listing.size());
+  for (std::size_t i = 0; i < listing.size(); ++i) names.emplace_back(listing.name(i));
+  return names;
 }
