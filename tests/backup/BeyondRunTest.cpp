@@ -21,7 +21,8 @@ struct Beyond {
   TEstad estado;
   RecordingObserver observer;
   RunControl control;
-  RunSnapshot snapshot{{{"uno", tree.path("uno"), true, false}}, tree.path("dest/")};
+  RunSnapshot snapshot{
+      {{"uno", tree.path("uno"), true, false}}, tree.path("dest/"), tree.path("state")};
 
   RunResult run() {
     control.go = true;
@@ -37,6 +38,7 @@ struct VersionCase {
   const char* name;
   bool keep;
   bool versionsIsAFile;  // nothing can be kept: the copy must stay as it was
+  bool merged;           // a second task of the same name updates the copy again
   const char* copy;      // the copy after the update
 };
 class Versions : public testing::TestWithParam<VersionCase> {};
@@ -48,6 +50,8 @@ TEST_P(Versions, AnUpdateKeepsTheOldCopyOrLeavesItAndSaysWhy) {
   f.tree.write("uno/sub/a.txt", "old", kOld);
   f.run();
   f.tree.write("uno/sub/a.txt", "new", kOld + 100);
+  f.tree.write("b/uno/sub/a.txt", "newer", kOld + 200);
+  if (c.merged) f.snapshot.rows.push_back({"b", f.tree.path("b/uno"), true, false});
   if (c.versionsIsAFile) f.tree.write("dest/versiones", "mine");
   const RunResult result = f.run();
   EXPECT_EQ(TempTree::read(f.tree.path("dest/uno/sub/a.txt")), c.copy);
@@ -58,14 +62,19 @@ TEST_P(Versions, AnUpdateKeepsTheOldCopyOrLeavesItAndSaysWhy) {
   EXPECT_EQ(TempTree::exists(kept) ? TempTree::read(kept) : "-",
             c.keep && !c.versionsIsAFile ? "old" : "-");
   if (!c.keep) {
+    // The defaults: the run is as it always was, and nothing else is written.
+    EXPECT_EQ(f.observer.lines, Lines{"ACTUALIZADO - " + f.tree.path("uno/sub/a.txt")});
     EXPECT_EQ(TempTree::list(f.tree.path("dest")), Lines{"uno"});
+    EXPECT_FALSE(TempTree::exists(f.snapshot.stateFolder + "/" + kLastCheckFileName));
+    EXPECT_FALSE(f.estado.Comprobando);
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Run, Versions,
-                         testing::Values(VersionCase{"Kept", true, false, "new"},
-                                         VersionCase{"CannotBeKept", true, true, "old"},
-                                         VersionCase{"Off", false, false, "new"}),
+                         testing::Values(VersionCase{"Kept", true, false, false, "new"},
+                                         VersionCase{"CannotBeKept", true, true, false, "old"},
+                                         VersionCase{"MergedTasks", true, false, true, "newer"},
+                                         VersionCase{"Off", false, false, false, "new"}),
                          [](const auto& row) { return std::string(row.param.name); });
 
 TEST(Beyond, OldVersionsArePrunedAtTheStartAndAUsersFileStays) {
@@ -134,7 +143,6 @@ TEST(Beyond, AnExcludedFolderIsNeverEntered) {
 TEST(Beyond, ADamagedCopyIsFoundRepairedAndNotKeptAsAVersion) {
   Beyond f;
   f.snapshot.keepVersions = true;
-  f.snapshot.stateFolder = f.tree.path("state");
   f.tree.write("uno/a.txt", "hello", kOld);
   f.tree.write("uno/b.txt", "fine", kOld);
   f.run();
@@ -156,19 +164,6 @@ TEST(Beyond, ADamagedCopyIsFoundRepairedAndNotKeptAsAVersion) {
   f.run();
   EXPECT_FALSE(f.estado.Comprobando);
   EXPECT_TRUE(f.observer.lines.empty());
-}
-
-TEST(Beyond, WithTheDefaultsARunIsAsItWasAndChecksNothing) {
-  Beyond f;
-  f.snapshot.stateFolder = f.tree.path("state");
-  f.tree.write("uno/a.txt", "a", kOld);
-  f.run();
-  f.tree.write("uno/a.txt", "b", kOld + 100);
-  f.run();
-  EXPECT_EQ(f.observer.lines, Lines{"ACTUALIZADO - " + f.tree.path("uno/a.txt")});
-  EXPECT_EQ(TempTree::list(f.tree.path("dest")), Lines{"uno"});
-  EXPECT_FALSE(TempTree::exists(f.tree.path("state/") + kLastCheckFileName));
-  EXPECT_FALSE(f.estado.Comprobando);
 }
 
 }  // namespace
