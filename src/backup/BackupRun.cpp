@@ -5,13 +5,17 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <stdexcept>
 #include <unordered_map>
 #include <vector>
 
 #include "backup/CopiarCarpeta.h"
+#include "backup/CopyCheck.h"
 #include "backup/CopyFiles.h"
+#include "backup/Exclusions.h"
 #include "backup/RunTexts.h"
+#include "backup/VersionStore.h"
 #include "platform/DestinationFolder.h"
 #include "platform/Errors.h"
 #include "platform/FolderChain.h"
@@ -77,6 +81,11 @@ void warnSharedDestinations(const RunSnapshot& snapshot, RunContext& run) {
     if (mailChecked && (asciiLower(name) == kMailFolder || asciiLower(name) == kAttachmentFolder))
       run.log("AVISO - La carpeta " + row.path + " se copia en " + run.dirDestino + name +
               ", donde también se guardan los mensajes de correo extraídos");
+    // Only a run that keeps versions writes to versiones/; in any other the folder is the
+    // task's alone.
+    if (snapshot.keepVersions && asciiLower(name) == kVersionsFolder)
+      run.log("AVISO - La carpeta " + row.path + " se copia en " + run.dirDestino + name +
+              ", donde también se guardan las versiones anteriores de los archivos");
   }
 }
 
@@ -150,9 +159,29 @@ void flushDestination(RunContext& run) {
   ::close(fd);
 }
 
-void carryOutTasks(const RunSnapshot& snapshot, RunContext& run, const MailTask& mailTask) {
+// What a run does beyond the mirror, each part made only when its setting asks for it.
+struct Beyond {
+  time_t start;
+  bool check;
+  std::optional<VersionStore> versions = {};
+  Exclusions exclusions = {};
+  std::optional<CopyChecker> checker = {};
+};
+
+void carryOutTasks(const RunSnapshot& snapshot, RunContext& run, const MailTask& mailTask,
+                   Beyond& beyond) {
+  if (snapshot.versionDays > 0)
+    for (const VersionProblem& problem :
+         pruneVersions(run.dirDestino, snapshot.versionDays, beyond.start))
+      run.fail(problem.path, unableToWrite(problem.path, problem.reason));
   warnSharedDestinations(snapshot, run);
-  const MirrorTask base{{}, FileIdentity::ofFolder(run.dirDestino)};
+  if (snapshot.keepVersions) beyond.versions.emplace(run.dirDestino, beyond.start);
+  if (!snapshot.exclusions.empty()) beyond.exclusions = Exclusions(snapshot.exclusions);
+  if (beyond.check) beyond.checker.emplace();
+  MirrorTask base{{}, FileIdentity::ofFolder(run.dirDestino)};
+  base.versions = beyond.versions ? &*beyond.versions : nullptr;
+  base.exclusions = &beyond.exclusions;
+  base.checker = beyond.checker ? &*beyond.checker : nullptr;
   for (const RunSnapshot::Row& row : snapshot.rows) {
     if (!row.checked) continue;
     run.observer.taskStarted(row.path, row.mailTask);
@@ -166,6 +195,20 @@ void carryOutTasks(const RunSnapshot& snapshot, RunContext& run, const MailTask&
     MirrorTask task = base;
     task.taskRoot = withoutTrailingSlash(row.path);
     CopiarCarpeta(task, run);
+  }
+}
+
+// A check that ran to its end says what it found and is recorded, so that the next one is
+// due in COMPROBAR_DIAS days. A record that cannot be written is an ERROR: every later run
+// would check again, at the cost of reading the whole backup, until the user mends it.
+void endCheck(const RunSnapshot& snapshot, RunContext& run, time_t start) {
+  run.log(checkSummaryLine(run.estado.Comprobados, run.estado.Danados));
+  // Without a state folder (tools, tests) there is nowhere to record it, and every run checks.
+  if (snapshot.stateFolder.empty()) return;
+  try {
+    recordCheck(snapshot.stateFolder, start);
+  } catch (...) {
+    run.fail(joinPath(snapshot.stateFolder, kLastCheckFileName), std::current_exception());
   }
 }
 
@@ -186,7 +229,13 @@ RunResult Resguarda(const RunSnapshot& snapshot, TEstad& estado, RunObserver& ob
   estado.Comprobando = false;
   estado.Comprobados = 0;
   estado.Danados = 0;
-  estado.setInicioCopia(std::chrono::system_clock::now());
+  const auto now = std::chrono::system_clock::now();
+  estado.setInicioCopia(now);
+  Beyond beyond{std::chrono::system_clock::to_time_t(now), false};
+  // A check is due by the last one recorded; absent the setting, never.
+  beyond.check =
+      snapshot.forceCheck || checkDue(snapshot.checkDays, beyond.start, snapshot.stateFolder);
+  estado.Comprobando = beyond.check;
   observer.runStarted();
 
   if (snapshot.dirDestino.empty()) {
@@ -214,12 +263,15 @@ RunResult Resguarda(const RunSnapshot& snapshot, TEstad& estado, RunObserver& ob
   RunContext run{estado, observer, control, withTrailingSlash(resolved)};
   setStatus(estado, observer, kCopiando);
   try {
-    carryOutTasks(snapshot, run, mailTask);
+    carryOutTasks(snapshot, run, mailTask, beyond);
   } catch (...) {
     // Whatever goes wrong, the run still ends and says so.
     run.fail(run.dirDestino, std::current_exception());
   }
-  if (!control.abandon && estado.Copiados + estado.Actualizados > 0) flushDestination(run);
+  // Repaired copies count in Dañados alone.
+  if (!control.abandon && estado.Copiados + estado.Actualizados + estado.Danados > 0)
+    flushDestination(run);
+  if (beyond.check && control.go) endCheck(snapshot, run, beyond.start);
 
   RunResult result{RunOutcome::Finished, run.failures};
   if (!control.go) {

@@ -5,6 +5,9 @@
 
 #include "platform/FileIdentity.h"
 
+class CopyChecker;
+class Exclusions;
+class VersionStore;
 struct RunContext;
 
 // One folder task of a run.
@@ -12,6 +15,11 @@ struct MirrorTask {
   std::string taskRoot;  // the task's folder; its last name is its folder's in the destination
   // The destination folder, recognised under any name: never walked as part of a source.
   std::optional<FileIdentity> excludedFolder;
+  // Beyond the mirror, each off when null: where replaced copies are kept, the entries never
+  // copied nor entered, and the reader that compares every current copy with its source.
+  VersionStore* versions = nullptr;
+  const Exclusions* exclusions = nullptr;
+  CopyChecker* checker = nullptr;
 };
 
 // Mirrors the task's folder and all its subfolders into run.dirDestino by the update rule,

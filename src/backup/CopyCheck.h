@@ -8,8 +8,9 @@
 // The check that a backup's copies still hold their sources' bytes.
 //
 // When COMPROBAR_DIAS is above 0 and checkDue(days, time(nullptr), stateFolder()) says so,
-// the run walks the tasks again after copying and, for every copy the update rule calls
-// current, asks checker.compare(sourcePath, copyFolderFd, copyName, go). Same counts in
+// the walk, right where the update rule calls a copy current, compares it with its source
+// (compareOpen on the descriptors it holds): one walk, no second listing or lookup of every
+// name, and the source is read as it is copied (links, another owner's rights). Same counts in
 // "Comprobados"; SourceChanged counts there too, and nothing else; Different counts in "Dañados"
 // too, and the copy is copied again with the documented ERROR line; Unreadable is an ERROR line
 // with the path and reason it names; Stopped ends the check like a stop ends a run. A check that

@@ -58,7 +58,7 @@ FileCopier::FileCopier(const std::atomic<bool>& abandon)
 FileCopier::~FileCopier() = default;
 
 void FileCopier::copy(const FileAt& source, const FileAt& destination,
-                      const struct stat* knownDestination) {
+                      const struct stat* knownDestination, ReplacedCopy* replaced) {
   UniqueFd in(source.openFd >= 0 ? ::fcntl(source.openFd, F_DUPFD_CLOEXEC, 0)
                                  : ::openat(source.dirFd, source.name,
                                             O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC |
@@ -86,7 +86,14 @@ void FileCopier::copy(const FileAt& source, const FileAt& destination,
   if (::fstat(in.get(), &after) != 0) throw cannotReadFile(source.path(), systemReason(errno));
   if (after.st_size < before.st_size) throw cannotReadFile(source.path(), kShrank);
   Dated dated = finish(temporary, in.get(), before, after, now);
-  temporary.commit();
+  // The old copy steps aside only once the new one is whole.
+  if (replaced) replaced->keep();
+  try {
+    temporary.commit();
+  } catch (...) {
+    if (replaced) replaced->putBack();
+    throw;
+  }
   checkPlacedTime(destination, dated);
 }
 

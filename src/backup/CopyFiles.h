@@ -38,6 +38,17 @@ struct FileAt {
   std::string path() const { return folder + name; }
 };
 
+// What becomes of the copy that a new one replaces, told just before the new one is put in
+// place.
+class ReplacedCopy {
+ public:
+  virtual ~ReplacedCopy() = default;
+  // Moves the old copy aside; when it throws, the new copy is dropped and the old one stays.
+  virtual void keep() = 0;
+  // The new copy could not be put in place after all: the old one goes back if it can.
+  virtual void putBack() noexcept = 0;
+};
+
 // The copier behind CopyFiles, for callers that copy many files relative to open folders.
 // It keeps its buffer between copies. Not thread-safe: one per thread.
 class FileCopier {
@@ -52,9 +63,10 @@ class FileCopier {
   // null to have it looked up. A name the destination's file system refuses fails with
   // "el disco de destino no admite este nombre de archivo"; a source that changed during its
   // copy, on a disk that keeps no time older than the copy's, with "el disco de destino no
-  // guarda la fecha de la copia" (such a copy would look current).
+  // guarda la fecha de la copia" (such a copy would look current). `replaced`, when given,
+  // hears of the old copy's replacement.
   void copy(const FileAt& source, const FileAt& destination,
-            const struct stat* knownDestination = nullptr);
+            const struct stat* knownDestination = nullptr, ReplacedCopy* replaced = nullptr);
 
   // What the destination could not keep of the copies placed so far (FileCopier::notKept()).
   enum NotKept : unsigned {

@@ -4,10 +4,13 @@
 #include <cerrno>
 #include <ctime>
 
+#include "backup/CopiarCarpeta.h"
+#include "backup/CopyCheck.h"
 #include "backup/MirrorWalk.h"
 #include "backup/RunContext.h"
 #include "backup/RunTexts.h"
 #include "backup/UpdateRule.h"
+#include "backup/VersionStore.h"
 #include "platform/Errors.h"
 #include "platform/PathText.h"
 
@@ -22,6 +25,42 @@ std::string localDateText(time_t when) {
   return text;
 }
 
+// A damaged copy is dated this long ago before it is copied again, so that should that copy
+// fail, or the program die meanwhile, the next run takes it again. FAT keeps no earlier day.
+constexpr time_t kLongAgo = 315705600;  // 1980-01-03
+
+// The copy an update replaces, moved to the run's versions folder just before the new copy
+// takes its name, and moved back if the new one cannot.
+class KeptVersion final : public ReplacedCopy {
+ public:
+  KeptVersion(VersionStore& store, int folder, const char* name, const std::string& taskName,
+              const std::string& below, const std::string& logPath)
+      : store_(store),
+        folder_(folder),
+        name_(name),
+        taskName_(taskName),
+        below_(below),
+        logPath_(logPath) {}
+
+  void keep() override { kept_ = store_.keep(folder_, name_, taskName_, below_, logPath_); }
+  void putBack() noexcept override {
+    try {
+      // Should it fail, the old copy is still whole under versiones/: the next run copies anew.
+      if (kept_) store_.restore(folder_, name_, taskName_, below_);
+    } catch (...) {
+    }
+  }
+
+ private:
+  VersionStore& store_;
+  int folder_;
+  const char* name_;
+  const std::string& taskName_;
+  const std::string& below_;
+  const std::string& logPath_;
+  bool kept_ = false;
+};
+
 }  // namespace
 
 void MirrorWalk::filePass(std::size_t depth, const DirectoryListing& listing) {
@@ -32,6 +71,8 @@ void MirrorWalk::filePass(std::size_t depth, const DirectoryListing& listing) {
     const unsigned char type = listing.type(i);
     if (type == DT_DIR || type == DT_FIFO || type == DT_SOCK || type == DT_CHR || type == DT_BLK)
       continue;
+    // A link to a folder passed over here is the subfolder pass's all the same.
+    if (excluded_ && excludes(listing.name(i), false)) continue;
     handleFile(depth, listing.name(i), type);
   }
 }
@@ -51,6 +92,7 @@ void MirrorWalk::handleFile(std::size_t depth, const char* name, unsigned char t
       copyInto(depth, name, decision, *source);
       break;
     case Verdict::Current:
+      if (task_.checker) checkCopy(depth, name, decision, *source);
       break;
   }
   countExamined();
@@ -128,18 +170,31 @@ MirrorWalk::Decision MirrorWalk::decide(std::size_t depth, const char* name,
 }
 
 void MirrorWalk::copyInto(std::size_t depth, const char* name, const Decision& decision,
-                          const SourceFile& source) {
+                          const SourceFile& source, bool repairing) {
   const bool replacing = decision.verdict == Verdict::Update;
-  line_.clear();
-  if (replacing) line_ = kActualizadoPrefix;
-  line_.append(src_).append(name);
-  run_.log(line_);
+  if (!repairing) {
+    line_.clear();
+    if (replacing) line_ = kActualizadoPrefix;
+    line_.append(src_).append(name);
+    run_.log(line_);
+  }
   try {
     const int folder = dest_->folderFor(depth, name, src_);
+    std::optional<KeptVersion> kept;
+    // Only an earlier version is worth keeping: a damaged copy is not one.
+    if (replacing && !repairing && task_.versions) {
+      line_.assign(src_).append(name);
+      kept.emplace(*task_.versions, folder, name, taskName_, below(name), line_);
+    }
     copier_.copy(FileAt{levels_[depth].src.get(), src_, name, source.link, source.opened.get()},
-                 FileAt{folder, dest_->path(), name}, &decision.found);
+                 FileAt{folder, dest_->path(), name}, &decision.found, kept ? &*kept : nullptr);
     dest_->placed(depth, name);
-    ++(replacing ? run_.estado.Actualizados : run_.estado.Copiados);
+    if (repairing) {
+      ++run_.failures;
+      run_.log("ERROR - " + src_ + name + ": " + kDamagedCopyReason);
+    } else {
+      ++(replacing ? run_.estado.Actualizados : run_.estado.Copiados);
+    }
   } catch (...) {
     run_.fail(src_ + name, std::current_exception());
   }
@@ -147,6 +202,56 @@ void MirrorWalk::copyInto(std::size_t depth, const char* name, const Decision& d
     run_.metadataWarned = true;
     run_.log("AVISO - " + withoutTrailingSlash(run_.dirDestino) + ": " +
              FileCopier::notKeptNotice(copier_.notKept()) + "; las copias se guardan igualmente");
+  }
+}
+
+void MirrorWalk::checkCopy(std::size_t depth, const char* name, const Decision& decision,
+                           const SourceFile& source) {
+  const std::string sourcePath = src_ + name;
+  CopyChecker::Result result;
+  int folder = -1;
+  try {
+    folder = dest_->folderFor(depth, name, src_);
+  } catch (...) {
+    run_.fail(sourcePath, std::current_exception());
+    return;
+  }
+  const std::string copyPath = dest_->path() + name;
+  // The source is read as it is copied: through a link only when it is one, with its
+  // owner's rights when it was opened with them.
+  UniqueFd opened(source.opened ? -1
+                                : ::openat(levels_[depth].src.get(), name,
+                                           O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC |
+                                               (source.link ? 0 : O_NOFOLLOW)));
+  const int in = source.opened ? source.opened.get() : opened.get();
+  if (in < 0) {
+    result = {CopyChecker::Outcome::Unreadable, sourcePath, systemReason(errno)};
+  } else if (UniqueFd copy(::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+             !copy) {
+    result = {CopyChecker::Outcome::Unreadable, copyPath, systemReason(errno)};
+  } else {
+    result = task_.checker->compareOpen(in, sourcePath, copy.get(), copyPath, run_.control.go);
+  }
+  switch (result.outcome) {
+    case CopyChecker::Outcome::Unreadable:
+      run_.fail(result.path, cannotReadFile(result.path, result.reason));
+      break;
+    case CopyChecker::Outcome::Stopped:
+      break;
+    case CopyChecker::Outcome::Different: {
+      ++run_.estado.Comprobados;
+      ++run_.estado.Danados;
+      const timespec longAgo[2] = {{kLongAgo, 0}, {kLongAgo, 0}};
+      ::utimensat(folder, name, longAgo, AT_SYMLINK_NOFOLLOW);
+      Decision repair = decision;
+      repair.verdict = Verdict::Update;
+      copyInto(depth, name, repair, source, true);
+      break;
+    }
+    case CopyChecker::Outcome::Same:
+    case CopyChecker::Outcome::SourceChanged:
+      ++run_.estado.Comprobados;
+      break;
   }
 }
 

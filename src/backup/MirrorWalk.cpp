@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "backup/CopiarCarpeta.h"
+#include "backup/Exclusions.h"
 #include "backup/RunContext.h"
 #include "platform/Errors.h"
 #include "platform/PathText.h"
@@ -22,7 +23,11 @@ constexpr const char* kUnreadableBelowLink =
 }  // namespace
 
 MirrorWalk::MirrorWalk(const MirrorTask& task, RunContext& run)
-    : task_(task), run_(run), copier_(run.control.abandon), root_(::geteuid() == 0) {}
+    : task_(task),
+      run_(run),
+      copier_(run.control.abandon),
+      root_(::geteuid() == 0),
+      excluded_(task.exclusions && !task.exclusions->empty() ? task.exclusions : nullptr) {}
 
 void MirrorWalk::start(UniqueFd root, std::string source, std::string destination,
                        std::size_t rootLength, UniqueFd destinationRoot) {
@@ -34,6 +39,7 @@ void MirrorWalk::start(UniqueFd root, std::string source, std::string destinatio
   }
   level.src = std::move(root);
   level.srcLength = src_.size();
+  taskName_ = withoutTrailingSlash(destination.substr(rootLength));
   dest_.emplace(std::move(destinationRoot), std::move(destination), rootLength, level.st);
   if (pseudo_.contains(level.st.st_dev, level.src.get())) {
     run_.log("AVISO - " + withoutTrailingSlash(src_) +
@@ -67,6 +73,9 @@ void MirrorWalk::subfolderPass(std::size_t depth, const DirectoryListing& listin
       if (name[0] == '.') continue;
       const unsigned char type = listing.type(i);
       if (type != DT_DIR && type != DT_LNK && type != DT_UNKNOWN) continue;
+      // Left out before it is opened, so an unreadable excluded folder says nothing. A link to
+      // a file passed over here is the file pass's all the same.
+      if (excluded_ && excludes(name, true)) continue;
       enterSubfolder(depth, name, type);
     }
   } catch (...) {
@@ -195,6 +204,17 @@ bool MirrorWalk::onPath(const struct stat& st) const {
   for (const Level& level : levels_)
     if (level.st.st_dev == st.st_dev && level.st.st_ino == st.st_ino) return true;
   return false;
+}
+
+bool MirrorWalk::excludes(const char* name, bool folder) {
+  // The path is built only for patterns that read it: most lists are names alone.
+  const char* path = excluded_->needsPath() ? below(name).c_str() : "";
+  return folder ? excluded_->excludesFolder(name, path) : excluded_->excludesFile(name, path);
+}
+
+const std::string& MirrorWalk::below(const char* name) {
+  below_.assign(src_, levels_[0].srcLength).append(name);
+  return below_;
 }
 
 DirectoryListing& MirrorWalk::listingAt(std::size_t depth) {

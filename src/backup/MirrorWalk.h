@@ -19,6 +19,7 @@
 #include "platform/PseudoFileSystems.h"
 #include "platform/UniqueFd.h"
 
+class Exclusions;
 struct MirrorTask;
 struct RunContext;
 
@@ -92,10 +93,18 @@ class MirrorWalk {
   void warnFutureDate(const char* name, const struct stat& st, time_t now);
   // The one place a file entry is decided.
   Decision decide(std::size_t depth, const char* name, const struct stat& source, time_t now);
-  // The one place a copy is written, new or in place of the existing one.
+  // The one place a copy is written, new or in place of the existing one; `repairing` a
+  // copy found damaged, which is logged as such and never kept as a version.
   void copyInto(std::size_t depth, const char* name, const Decision& decision,
-                const SourceFile& source);
+                const SourceFile& source, bool repairing = false);
+  // Compares a current copy with its source, and copies it again when it differs.
+  void checkCopy(std::size_t depth, const char* name, const Decision& decision,
+                 const SourceFile& source);
   void countExamined();
+  // True when the task's exclusions leave the entry `name` of the current folder out.
+  bool excludes(const char* name, bool folder);
+  // The path of `name` below the task folder ("a/b/name").
+  const std::string& below(const char* name);
 
   const MirrorTask& task_;
   RunContext& run_;
@@ -106,6 +115,9 @@ class MirrorWalk {
   std::optional<DestinationFolders> dest_;  // from start() on
   std::string src_;                         // the folder being walked, ending in "/"
   std::string line_;
+  const Exclusions* excluded_;  // null when nothing is left out
+  std::string taskName_;        // the task folder's name in the destination
+  std::string below_;
   std::deque<Level> levels_;  // references stay valid while deeper levels come and go
   std::vector<std::unique_ptr<DirectoryListing>> listings_;
 };

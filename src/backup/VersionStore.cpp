@@ -140,6 +140,8 @@ int VersionStore::versionFolder(const std::string& relative, const std::string& 
 bool VersionStore::keep(int copyFolderFd, const char* name, const std::string& taskFolderName,
                         const std::string& below, const std::string& logPath) {
   const std::string path = versionPath(taskFolderName, below);
+  const std::string relative = taskFolderName + "/" + below;
+  if (kept_.contains(relative)) return false;
   struct stat copy {};
   if (::fstatat(copyFolderFd, name, &copy, AT_SYMLINK_NOFOLLOW) != 0) {
     if (errno == ENOENT) return false;
@@ -150,7 +152,6 @@ bool VersionStore::keep(int copyFolderFd, const char* name, const std::string& t
   if (!S_ISREG(copy.st_mode) || (copy.st_mode & 0222) == 0 ||
       ::faccessat(copyFolderFd, name, W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
     return false;
-  const std::string relative = taskFolderName + "/" + below;
   const size_t slash = relative.rfind('/');
   const std::string leaf = relative.substr(slash + 1);
   if (leaf.empty() || leaf == "." || leaf == "..") throw notKept(path, EINVAL, logPath);
@@ -161,19 +162,19 @@ bool VersionStore::keep(int copyFolderFd, const char* name, const std::string& t
              std::to_string(copy.st_mtim.tv_sec) + " " + std::to_string(copy.st_mtim.tv_nsec) +
              " " + std::to_string(relative.size()) + " " + relative + "\n",
          logPath);
-  if (::renameat2(copyFolderFd, name, folder, leaf.c_str(), RENAME_NOREPLACE) == 0) return true;
-  int err = errno;
+  int err = 0;
+  if (::renameat2(copyFolderFd, name, folder, leaf.c_str(), RENAME_NOREPLACE) != 0) err = errno;
   if (err == EINVAL || err == ENOSYS) {
     // A file system that cannot refuse to replace in the rename itself.
     struct stat there {};
     if (::fstatat(folder, leaf.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0)
       err = EEXIST;
-    else if (::renameat(copyFolderFd, name, folder, leaf.c_str()) == 0)
-      return true;
     else
-      err = errno;
+      err = ::renameat(copyFolderFd, name, folder, leaf.c_str()) == 0 ? 0 : errno;
   }
-  throw notKept(path, err, logPath);
+  if (err != 0) throw notKept(path, err, logPath);
+  kept_.insert(relative);
+  return true;
 }
 
 bool VersionStore::restore(int copyFolderFd, const char* name, const std::string& taskFolderName,
@@ -182,10 +183,13 @@ bool VersionStore::restore(int copyFolderFd, const char* name, const std::string
   const size_t slash = relative.rfind('/');
   if (!lastFolderFd_ || relative.substr(0, slash) != lastFolder_) return false;
   const std::string leaf = relative.substr(slash + 1);
-  if (::renameat2(lastFolderFd_.get(), leaf.c_str(), copyFolderFd, name, RENAME_NOREPLACE) == 0)
-    return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  struct stat there {};
-  if (::fstatat(copyFolderFd, name, &there, AT_SYMLINK_NOFOLLOW) == 0) return false;
-  return ::renameat(lastFolderFd_.get(), leaf.c_str(), copyFolderFd, name) == 0;
+  bool back =
+      ::renameat2(lastFolderFd_.get(), leaf.c_str(), copyFolderFd, name, RENAME_NOREPLACE) == 0;
+  if (!back && (errno == EINVAL || errno == ENOSYS)) {
+    struct stat there {};
+    back = ::fstatat(copyFolderFd, name, &there, AT_SYMLINK_NOFOLLOW) != 0 &&
+           ::renameat(lastFolderFd_.get(), leaf.c_str(), copyFolderFd, name) == 0;
+  }
+  if (back) kept_.erase(relative);
+  return back;
 }

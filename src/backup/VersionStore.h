@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/UniqueFd.h"
@@ -41,9 +42,11 @@ class VersionStore {
 
   // Moves the regular file `name` of `copyFolderFd` to versionPath(taskFolderName, below).
   // False when there is nothing there that an update may replace (no file, a read-only one,
-  // a link or anything else): it is left where it is. Throws ResguardaError "Unable to write to
-  // <version path>" with the reason, naming `logPath` in the log, when it cannot be kept
-  // (the copy is then where it was). Nothing already under the version's name is replaced.
+  // a link or anything else): it is left where it is. False too when this store kept that
+  // path already: what stands there now is a copy of this run (tasks merged in one folder). Throws
+  // ResguardaError "Unable to write to <version path>" with the reason, naming `logPath` in the
+  // log, when it cannot be kept (the copy is then where it was). Nothing already under the
+  // version's name is replaced.
   bool keep(int copyFolderFd, const char* name, const std::string& taskFolderName,
             const std::string& below, const std::string& logPath);
   // Puts a kept copy back under `name` when the new copy could not be put in place after
@@ -65,6 +68,7 @@ class VersionStore {
   UniqueFd list_;
   std::string lastFolder_;  // relative path of lastFolderFd_, below the run folder
   UniqueFd lastFolderFd_;
+  std::unordered_set<std::string> kept_;  // relative paths kept by this store
 };
 
 // What pruning could not remove, for an ERROR line.
