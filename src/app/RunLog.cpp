@@ -62,11 +62,8 @@ RunLog::RunLog(RunObserver& display, const std::string& folder, int errorFd, boo
     return;
   }
   const std::string path = joinPath(folder_, kFileName);
-  if (const int err = makePrivateFolder(folder_)) {
-    problem("no se puede escribir el registro de la copia " + path + ": " + systemReason(err));
-    return;
-  }
   try {
+    makePrivateFolderFor(folder_, path);
     file_ = std::make_unique<ReplaceFile>(path, 0600);
   } catch (const std::exception& error) {
     problem("no se puede escribir el registro de la copia " + path + ": " +

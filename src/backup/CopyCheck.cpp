@@ -115,7 +115,7 @@ bool checkDue(int days, time_t now, const std::string& stateFolder) {
   if (days <= 0) return false;
   if (stateFolder.empty()) return true;
   const std::optional<std::string> text =
-      readWholeFile(joinPath(stateFolder, kLastCheckFileName), 64);
+      readWholeFileIfReadable(joinPath(stateFolder, kLastCheckFileName), 64);
   long long last = 0;
   if (!text) return true;
   const char* begin = text->data();
@@ -130,6 +130,6 @@ bool checkDue(int days, time_t now, const std::string& stateFolder) {
 void recordCheck(const std::string& stateFolder, time_t when) {
   const std::string path = joinPath(stateFolder, kLastCheckFileName);
   if (stateFolder.empty()) throw unableToWrite(kLastCheckFileName, ENOENT);
-  if (const int err = makePrivateFolder(stateFolder)) throw unableToWrite(path, err);
+  makePrivateFolderFor(stateFolder, path);
   replaceFile(path, std::to_string(static_cast<long long>(when)) + "\n", 0600);
 }

@@ -111,8 +111,9 @@ const PlatformVersion& currentPlatformVersion() {
   static const PlatformVersion version = [] {
     utsname system{};
     const std::string release = ::uname(&system) == 0 ? system.release : "";
-    std::optional<std::string> osRelease = readWholeFile("/etc/os-release", kMaxOsReleaseBytes);
-    if (!osRelease) osRelease = readWholeFile("/usr/lib/os-release", kMaxOsReleaseBytes);
+    std::optional<std::string> osRelease =
+        readWholeFileIfReadable("/etc/os-release", kMaxOsReleaseBytes);
+    if (!osRelease) osRelease = readWholeFileIfReadable("/usr/lib/os-release", kMaxOsReleaseBytes);
     return linuxPlatformVersion(release, osRelease.value_or(""));
   }();
   return version;

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/Errors.h"
+
 int makePrivateFolder(const std::string& folder) {
   if (folder.empty() || folder.front() != '/') return EINVAL;
   std::vector<std::size_t> missing;  // where each missing folder's name ends, deepest first
@@ -28,4 +30,8 @@ int makePrivateFolder(const std::string& folder) {
   if (!S_ISDIR(st.st_mode)) return ENOTDIR;
   if (st.st_uid != ::geteuid()) return EPERM;
   return 0;
+}
+
+void makePrivateFolderFor(const std::string& folder, const std::string& file) {
+  if (const int err = makePrivateFolder(folder)) throw unableToWrite(file, err);
 }

@@ -9,3 +9,7 @@
 // user's and no link, so the program is not led to write where another user chooses. Returns 0
 // or an errno (ELOOP for a link, EPERM for another owner).
 int makePrivateFolder(const std::string& folder);
+
+// The same for a caller that is about to write `file` in the folder: throws "Unable to write
+// to <file>" with the reason.
+void makePrivateFolderFor(const std::string& folder, const std::string& file);

@@ -38,7 +38,8 @@ std::string_view field(std::string_view line, std::size_t index) {
 
 PseudoFileSystems::PseudoFileSystems() {
   // Without the mount table the magic numbers still tell most of them.
-  if (const auto table = readWholeFile("/proc/self/mountinfo", 16u << 20)) readMountTable(*table);
+  if (const auto table = readWholeFileIfReadable("/proc/self/mountinfo", 16u << 20))
+    readMountTable(*table);
 }
 
 void PseudoFileSystems::readMountTable(const std::string& mountinfo) {

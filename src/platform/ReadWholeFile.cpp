@@ -8,10 +8,12 @@
 #include <cerrno>
 #include <cstdint>
 
-std::optional<std::string> readWholeFile(const std::string& path, std::size_t maxBytes,
-                                         int* error) {
-  int ignored;
-  int& err = error ? *error : ignored;
+#include "platform/Errors.h"
+
+namespace {
+
+// The content, or the errno of the failure.
+std::optional<std::string> readWhole(const std::string& path, std::size_t maxBytes, int& err) {
   err = 0;
   // O_NONBLOCK so that opening a FIFO does not wait for a writer; fstat then rejects it.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -51,4 +53,18 @@ std::optional<std::string> readWholeFile(const std::string& path, std::size_t ma
   }
   bytes.resize(done);
   return bytes;
+}
+
+}  // namespace
+
+std::optional<std::string> readWholeFile(const std::string& path, std::size_t maxBytes) {
+  int err = 0;
+  std::optional<std::string> bytes = readWhole(path, maxBytes, err);
+  if (!bytes && err != ENOENT) throw cannotOpenFile(path, err);
+  return bytes;
+}
+
+std::optional<std::string> readWholeFileIfReadable(const std::string& path, std::size_t maxBytes) {
+  int err = 0;
+  return readWhole(path, maxBytes, err);
 }

@@ -67,7 +67,7 @@ struct DirsFile {
 
 DirsFile readDirsFile(const std::string& file, const std::string& home) {
   DirsFile found;
-  const std::optional<std::string> text = readWholeFile(file, kMaxFileBytes);
+  const std::optional<std::string> text = readWholeFileIfReadable(file, kMaxFileBytes);
   if (!text) return found;
   std::size_t begin = 0;
   while (begin < text->size()) {

@@ -287,7 +287,7 @@ std::optional<std::string> normaliseRequest(std::string_view keyPath) {
 }  // namespace
 
 WineRegistry WineRegistry::fromFile(const std::string& path) {
-  std::optional<std::string> bytes = readWholeFile(path, kMaxHiveBytes);
+  std::optional<std::string> bytes = readWholeFileIfReadable(path, kMaxHiveBytes);
   if (!bytes) return WineRegistry();
   return fromBytes(std::move(*bytes));
 }

@@ -64,15 +64,11 @@ std::string entryLine(std::string_view key, std::string_view value) {
   return line;
 }
 
-// The file's bytes; 0, or the errno of a file that is there but cannot be read (a missing
-// file reads as empty).
-int readFile(const std::string& path, std::string& text) {
+// The file's bytes, a missing file's as empty; throws when a file is there but cannot be read.
+std::string readFile(const std::string& path) {
   // Far beyond any list of folders; a FIFO under the file's name is refused, never waited on.
   constexpr std::size_t kMaxSettingsBytes = 1u << 30;
-  int err = 0;
-  std::optional<std::string> bytes = readWholeFile(path, kMaxSettingsBytes, &err);
-  text = bytes ? std::move(*bytes) : std::string();
-  return err == ENOENT ? 0 : err;
+  return readWholeFile(path, kMaxSettingsBytes).value_or(std::string());
 }
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
@@ -101,15 +97,19 @@ IniFile IniFile::parse(std::string_view text) {
 }
 
 IniFile IniFile::load(const std::string& path) {
-  std::string text;
-  readFile(path, text);
-  return parse(text);
+  try {
+    return parse(readFile(path));
+  } catch (const ResguardaError&) {
+    return {};
+  }
 }
 
 IniFile IniFile::loadForUpdate(const std::string& path) {
-  std::string text;
-  if (const int err = readFile(path, text)) throw unableToWrite(path, err);
-  return parse(text);
+  try {
+    return parse(readFile(path));
+  } catch (const ResguardaError& error) {
+    throw unableToWrite(path, error.reason());
+  }
 }
 
 bool IniFile::findSection(std::string_view section, size_t& header, size_t& end) const {
