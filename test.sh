@@ -15,6 +15,9 @@ if [ "${1:-}" = "--sanitize" ]; then
   options+=(-DRESGUARDA_SANITIZE=ON)
   export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+else
+  # The benchmarks are built too, so that a change never leaves them behind.
+  options+=(-DRESGUARDA_BENCH=ON)
 fi
 
 cmake -S . -B "$build_dir" -G Ninja "${options[@]}"

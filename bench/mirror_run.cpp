@@ -22,12 +22,12 @@ int main(int argc, char** argv) {
   NullRunObserver observer;
   RunControl control;
   control.go = true;
-  RunContext run{estado, observer, control, argv[1]};
+  RunContext run{estado, observer, control, withTrailingSlash(argv[1])};
   const auto start = std::chrono::steady_clock::now();
   for (int i = 2; i < argc; ++i) {
     const std::string root = withoutTrailingSlash(argv[i]);
-    const MirrorTask task{root, FolderIdentity::of(run.dirDestino)};
-    CopiarCarpeta(root + "/", task, run);
+    const MirrorTask task{root, FileIdentity::ofFolder(run.dirDestino)};
+    CopiarCarpeta(task, run);
   }
   const auto walked = std::chrono::steady_clock::now();
   const int fd = ::open(run.dirDestino.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
