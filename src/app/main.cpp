@@ -48,6 +48,25 @@ void openMissingStandardStreams() {
   }
 }
 
+// The end of an unattended run: the summary on standard output, then the desktop
+// notification; the exit status.
+int endUnattended(const TForm1& form, bool signalled) {
+  const UnattendedEnd end =
+      unattendedEnd(form.lastResult(), form.estado(), form.settingsUnwritable(), signalled);
+  if (end.summary) {
+    std::printf("%s\n", end.summary->c_str());
+    if (end.check) std::printf("%s\n", end.check->c_str());
+    std::fflush(stdout);
+  }
+  // Last of all: the settings and the summary are in place whatever the desktop does.
+  if (const auto text = runNotification(form.lastResult(), form.estado(), form.runProblem())) {
+    const std::string bus = sessionBusAddressFromEnvironment();
+    // A stop signal ends the notification at once, and the program with its status.
+    if (!bus.empty()) notifyDesktop(*text, bus, stopSignalDescriptor());
+  }
+  return end.status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -117,18 +136,5 @@ int main(int argc, char** argv) {
   app.setPrompts(nullptr);
 
   if (!options.CerrarAlTerminar) return signals.received() ? 3 : 0;
-  const UnattendedEnd end = unattendedEnd(form.lastResult(), form.estado(),
-                                          form.settingsUnwritable(), signals.received());
-  if (end.summary) {
-    std::printf("%s\n", end.summary->c_str());
-    if (end.check) std::printf("%s\n", end.check->c_str());
-    std::fflush(stdout);
-  }
-  // Last of all: the settings and the summary are in place whatever the desktop does.
-  if (const auto text = runNotification(form.lastResult(), form.estado(), form.runProblem())) {
-    const std::string bus = sessionBusAddressFromEnvironment();
-    // A stop signal ends the notification at once, and the program with its status.
-    if (!bus.empty()) notifyDesktop(*text, bus, stopSignalDescriptor());
-  }
-  return end.status;
+  return endUnattended(form, signals.received());
 }
