@@ -8,7 +8,9 @@
 // - A failure that names a file is a ResguardaError carrying one of the documented texts
 //   ("Cannot open file <path>", "Unable to write to <path>"), built only by the functions
 //   below, with the path the log names and the reason in words.
-// - errno never leaves platform/: it becomes a reason here (systemReason) where it is read.
+// - errno is read right where the system call that set it is made and becomes a reason there
+//   (systemReason); no function hands an errno value on, but thin wrappers of one system call
+//   that fail as it does (-1 and errno).
 // - An optional is returned only where "absent" is a normal answer; a function never both
 //   returns a failure and throws one.
 // - Anything caught is turned into words by describeFailure, and nowhere else.

@@ -1,4 +1,5 @@
 #include "platform/NewFile.h"
+#include "platform/PathText.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -25,7 +26,7 @@ constexpr char kNotRegular[] = "no es un archivo normal";
 constexpr char kSymbolicLink[] = "es un enlace simbólico, no se sigue";
 
 ResguardaError refused(const std::string& path, const char* reason) {
-  return ResguardaError("Unable to write to " + path, path, reason);
+  return unableToWrite(path, std::string(reason));
 }
 
 // A file system that cannot store owners or modes refuses them (the kernel's vfat: EPERM;
@@ -80,9 +81,7 @@ std::string absoluteFolder(int dirFd, const std::string& path) {
   char target[PATH_MAX];
   const ssize_t length = ::readlink(procPath, target, sizeof target);
   if (length <= 0 || length >= static_cast<ssize_t>(sizeof target) || target[0] != '/') return {};
-  std::string folder(target, length);
-  if (folder.back() != '/') folder.push_back('/');
-  return folder;
+  return withTrailingSlash(std::string(target, length));
 }
 
 // One component: nothing a caller passes may lead out of the folder.

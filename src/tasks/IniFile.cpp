@@ -248,6 +248,6 @@ void IniFile::save(const std::string& path) const {
     replaceFile(target, text(), mode);
   } catch (const ResguardaError& error) {
     // The settings file is named as the program knows it, not as the link resolved.
-    throw ResguardaError("Unable to write to " + path, path, error.reason());
+    throw unableToWrite(path, error.reason());
   }
 }

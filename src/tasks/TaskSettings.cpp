@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "platform/Errors.h"
+#include "platform/PathText.h"
 #include "tasks/ExtraerPalabra.h"
 #include "tasks/IniFile.h"
 
@@ -20,8 +21,7 @@ bool fileExists(const std::string& path) {
 }  // namespace
 
 std::string normalDirDestino(std::string dir) {
-  if (!dir.empty() && dir.back() != '/') dir += '/';
-  return dir;
+  return withTrailingSlash(std::move(dir));
 }
 
 std::string captionFor(const std::string& dirDestino) {
