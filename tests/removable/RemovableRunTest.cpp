@@ -1,5 +1,6 @@
 // The real program backing up to USB-stick file systems, as a user runs it at night: FAT16
 // through fusefat and exFAT through exfat-fuse, on disk images of their own.
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -260,6 +261,43 @@ TEST_P(RemovableRun, AFutureDateIsWarnedOnceAndALaterEditIsTaken) {
   const Outcome second = backUp();
   EXPECT_EQ(second.out, "Finalizado. Actualizados: 1 Copiados: 0 Revisados: 2\n") << second.err;
   EXPECT_EQ(TempTree::read(copy("docs/futuro.txt")), "corregido");
+}
+
+// The nightly run with versions and the check on, on the stick itself: an edit keeps the old
+// copy under versiones/ (moved by rename on a disk with no owners), and bytes the disk changed
+// under a copy that looks current are found and copied again.
+TEST_P(RemovableRun, VersionsAreKeptAndADamagedCopyIsRepaired) {
+  tree.write("docs/a.txt", "primera", kOld);
+  tree.write("docs/b.txt", "intacto", kOld);
+  const auto nightly = [&] {
+    writeSettings(disk_->mountPoint() + "/copias", {tree.path("docs")});
+    std::string text = TempTree::read(tree.path("app/Resguarda.ini"));
+    text.insert(text.find("[TAREAS]"), "VERSIONES=1\nCOMPROBAR_DIAS=1\n");
+    tree.write("app/Resguarda.ini", text);
+    return run({"-hide"});
+  };
+  EXPECT_EQ(nightly().status, 0);
+
+  const std::string damaged = copy("docs/b.txt");
+  struct stat before {};
+  ASSERT_EQ(::stat(damaged.c_str(), &before), 0);
+  std::ofstream(damaged, std::ios::in | std::ios::out) << "intXcto";
+  const timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, damaged.c_str(), times, 0), 0);
+  tree.write("docs/a.txt", "segunda", kOld + 1000);
+  ::unlink((stateFolder() + "/ultima-comprobacion").c_str());  // due again at once
+
+  const Outcome second = nightly();
+  EXPECT_EQ(second.status, 1) << second.err;
+  EXPECT_EQ(second.out,
+            "Finalizado. Actualizados: 1 Copiados: 0 Revisados: 2\nComprobados: 1 Dañados: 1\n");
+  EXPECT_EQ(failureReason(second.err, "b.txt"),
+            "la copia no coincidía con el original; copiada de nuevo");
+  EXPECT_EQ(TempTree::read(copy("docs/b.txt")), "intacto");
+  EXPECT_EQ(TempTree::read(copy("docs/a.txt")), "segunda");
+  const std::vector<std::string> runs = TempTree::list(copy("versiones"));
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(TempTree::read(copy("versiones/" + runs[0] + "/docs/a.txt")), "primera");
 }
 
 INSTANTIATE_TEST_SUITE_P(Stick, RemovableRun, ::testing::Values(Kind::Fat16, Kind::Exfat));
