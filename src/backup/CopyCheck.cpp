@@ -64,20 +64,8 @@ CopyChecker::CopyChecker()
 
 CopyChecker::~CopyChecker() = default;
 
-CopyChecker::Result CopyChecker::compare(const std::string& sourcePath, int copyFolderFd,
-                                         const char* name, const std::string& copyPath,
-                                         const std::atomic<bool>& go) {
-  if (!go.load(std::memory_order_relaxed)) return {Outcome::Stopped, {}, {}};
-  UniqueFd source(::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (!source) return {Outcome::Unreadable, sourcePath, systemReason(errno)};
-  UniqueFd copy(::openat(copyFolderFd, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-  if (!copy) return {Outcome::Unreadable, copyPath, systemReason(errno)};
-  return compareOpen(source.get(), sourcePath, copy.get(), copyPath, go);
-}
-
-CopyChecker::Result CopyChecker::compareOpen(int source, const std::string& sourcePath, int copy,
-                                             const std::string& copyPath,
-                                             const std::atomic<bool>& go) {
+CopyChecker::Result CopyChecker::compare(int source, const std::string& sourcePath, int copy,
+                                         const std::string& copyPath, const std::atomic<bool>& go) {
   struct stat sourceStat {
   }, copyStat{};
   if (::fstat(source, &sourceStat) != 0)

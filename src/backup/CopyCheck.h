@@ -9,7 +9,7 @@
 //
 // When COMPROBAR_DIAS is above 0 and checkDue(days, time(nullptr), stateFolder()) says so,
 // the walk, right where the update rule calls a copy current, compares it with its source
-// (compareOpen on the descriptors it holds): one walk, no second listing or lookup of every
+// (compare on the descriptors it holds): one walk, no second listing or lookup of every
 // name, and the source is read as it is copied (links, another owner's rights). Same counts in
 // "Comprobados"; SourceChanged counts there too, and nothing else; Different counts in "Dañados"
 // too, and the copy is copied again with the documented ERROR line; Unreadable is an ERROR line
@@ -39,15 +39,11 @@ class CopyChecker {
   CopyChecker(const CopyChecker&) = delete;
   CopyChecker& operator=(const CopyChecker&) = delete;
 
-  // Compares the source (links followed: they are copied by content) with the copy `name` in
-  // the open destination folder `copyFolderFd` (never through a link). Run as root, the walk
-  // opens a linked source with its owner's rights itself and calls compareOpen instead. `go` is
-  // read between blocks: false gives Stopped. `copyPath` names the copy in a result.
-  Result compare(const std::string& sourcePath, int copyFolderFd, const char* name,
-                 const std::string& copyPath, const std::atomic<bool>& go);
-  // The same for two open files read from their start.
-  Result compareOpen(int source, const std::string& sourcePath, int copy,
-                     const std::string& copyPath, const std::atomic<bool>& go);
+  // Compares two open files from their start: the source, opened as the walk copies it (links
+  // followed, another owner's with that owner's rights), and its copy, never opened through a
+  // link. `go` is read between blocks: false gives Stopped. The paths name the files in a result.
+  Result compare(int source, const std::string& sourcePath, int copy, const std::string& copyPath,
+                 const std::atomic<bool>& go);
 
   // Bytes read by each side at once.
   static constexpr size_t kBlock = size_t{1} << 20;

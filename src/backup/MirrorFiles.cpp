@@ -230,7 +230,7 @@ void MirrorWalk::checkCopy(std::size_t depth, const char* name, const Decision& 
              !copy) {
     result = {CopyChecker::Outcome::Unreadable, copyPath, systemReason(errno)};
   } else {
-    result = task_.checker->compareOpen(in, sourcePath, copy.get(), copyPath, run_.control.go);
+    result = task_.checker->compare(in, sourcePath, copy.get(), copyPath, run_.control.go);
   }
   switch (result.outcome) {
     case CopyChecker::Outcome::Unreadable:

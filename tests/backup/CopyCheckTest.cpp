@@ -19,6 +19,14 @@ struct CompareCase {
   Outcome outcome;
 };
 
+// Compares tree/src/f with tree/dest/<copy>, as the walk does with the two open files.
+CopyChecker::Result compare(const TempTree& tree, const char* copy, const std::atomic<bool>& go) {
+  const UniqueFd source(::open(tree.path("src/f").c_str(), O_RDONLY));
+  const UniqueFd opened(::open(tree.path(std::string("dest/") + copy).c_str(), O_RDONLY));
+  CopyChecker checker;
+  return checker.compare(source.get(), "src/f", opened.get(), copy, go);
+}
+
 std::string bytes(size_t size, char last) {
   std::string text(size, 'x');
   if (size) text.back() = last;
@@ -29,13 +37,9 @@ class CompareTable : public testing::TestWithParam<CompareCase> {};
 
 TEST_P(CompareTable, FindsEveryDifference) {
   TempTree tree;
-  const std::string source = tree.write("src/f", GetParam().source);
+  tree.write("src/f", GetParam().source);
   tree.write("dest/f", GetParam().copy);
-  const UniqueFd folder(::open(tree.path("dest").c_str(), O_RDONLY | O_DIRECTORY));
-  const std::atomic<bool> go{true};
-  CopyChecker checker;
-  EXPECT_EQ(checker.compare(source, folder.get(), "f", tree.path("dest/f"), go).outcome,
-            GetParam().outcome);
+  EXPECT_EQ(compare(tree, "f", true).outcome, GetParam().outcome);
 }
 
 constexpr size_t kBlock = CopyChecker::kBlock;
@@ -52,18 +56,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(CopyChecker, NamesWhatItCouldNotReadAndStopsWhenAsked) {
   TempTree tree;
-  const std::string source = tree.write("src/f", "hola");
+  tree.write("src/f", "hola");
   tree.write("dest/real", "hola");
-  ASSERT_EQ(::symlink(tree.path("dest/real").c_str(), tree.path("dest/f").c_str()), 0);
-  const UniqueFd folder(::open(tree.path("dest").c_str(), O_RDONLY | O_DIRECTORY));
-  std::atomic<bool> go{true};
-  CopyChecker checker;
-  const CopyChecker::Result linked = checker.compare(source, folder.get(), "f", "dest/f", go);
-  EXPECT_EQ(linked.outcome, Outcome::Unreadable);
-  EXPECT_EQ(linked.path, "dest/f");
-  go = false;
-  EXPECT_EQ(checker.compare(source, folder.get(), "real", "dest/real", go).outcome,
-            Outcome::Stopped);
+  tree.mkdir("dest/folder");
+  const CopyChecker::Result notAFile = compare(tree, "folder", true);
+  EXPECT_EQ(notAFile.outcome, Outcome::Unreadable);
+  EXPECT_EQ(notAFile.path, "folder");
+  EXPECT_EQ(compare(tree, "real", false).outcome, Outcome::Stopped);
 }
 
 constexpr time_t kMorning = 1796781605;  // 2026-12-09 02:00:05 in Madrid
