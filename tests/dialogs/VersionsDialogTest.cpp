@@ -125,8 +125,7 @@ TEST_P(VersionsFolderTest, TheButtonOpensTheFolderOnlyWhenItExists) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Folders, VersionsFolderTest,
-                         ::testing::Values(FolderCase{"Present", "/", true},
-                                           FolderCase{"PresentNoSlash", "", true},
+                         ::testing::Values(FolderCase{"PresentNoSlash", "", true},
                                            FolderCase{"NotYetCreated", "/", false},
                                            FolderCase{"NoDestination", nullptr, false}),
                          [](const testing::TestParamInfo<FolderCase>& p) {
